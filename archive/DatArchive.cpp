@@ -1,0 +1,141 @@
+// Opening an archive and loading its directory.
+#include "DatArchive.h"
+
+#include "FileIo.h"
+#include "FileTypeIcon.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <new>
+
+namespace {
+constexpr char kErrorCaption[] = "Error!";
+
+std::unique_ptr<EntryRecord[]> AllocateTable(std::size_t count) {
+    // Value-initialisation would touch every page of a large table before it is filled.
+    return std::unique_ptr<EntryRecord[]>(new (std::nothrow) EntryRecord[count]);
+}
+} // namespace
+
+SizeTextBuffer::SizeTextBuffer(std::uint32_t packed, std::uint32_t real) {
+    int n = std::snprintf(text_, sizeof text_, "%" PRIu32 " [%" PRIu32 "]", packed, real);
+    length_ = n > 0 ? std::size_t(n) : 0;
+}
+
+SizeTextBuffer SizeText(const DirectoryEntry& entry) {
+    return SizeTextBuffer(entry.packedSize, entry.realSize);
+}
+
+DatArchive::DatArchive(MessageSink& messages, ListSink& list, ProgressSink& progress)
+    : messages_(messages), list_(list), progress_(progress), allocate_(AllocateTable) {}
+
+DatArchive::~DatArchive() { Close(); }
+
+FileTypeIcon DatArchive::ClassifyName(std::string_view name) { return ::ClassifyName(name); }
+
+bool DatArchive::Open(std::string_view path) {
+    if (IsOpen())
+        Close();
+    path_.assign(path);
+    cutShort_ = false;
+
+    std::uint64_t size = 0;
+    int fd = OpenForReading(path_, size);
+    if (fd < 0) {
+        std::string text = "Can`t open DAT file!\nFile:" + path_;
+        messages_.ShowMessage(text, kErrorCaption);
+        return false;
+    }
+
+    // A file shorter than the header is not an archive; the bytes it lacks read as zero.
+    unsigned char header[kHeaderSize] = {};
+    std::size_t got = ReadAt(fd, header, sizeof header, 0);
+    identifier_ = ReadLE32(header);
+    if (identifier_ != ArchiveMagic || got < kHeaderSize) {
+        char text[64];
+        std::snprintf(text, sizeof text, "It`s not DAT file!\niD:0x%8X", identifier_);
+        CloseFile(fd);
+        messages_.ShowMessage(text, kErrorCaption);
+        return false;
+    }
+    const ArchiveHeader h = DecodeHeader(header);
+    directoryOffset_ = h.directoryOffset;
+    directorySize_ = h.directorySize;
+    const std::uint32_t claimed = directorySize_ / kDirectoryEntrySize;
+
+    // Only the records that lie whole inside the file can be loaded; a directory claiming more
+    // must not make us obtain memory the file cannot justify.
+    const std::uint64_t available = size > directoryOffset_ ? size - directoryOffset_ : 0;
+    const std::uint64_t whole = available / kDirectoryEntrySize;
+    entryCount_ = std::uint32_t(std::min<std::uint64_t>(claimed, whole));
+    cutShort_ = entryCount_ < claimed;
+
+    entries_ = allocate_(entryCount_);
+    if (!entries_) {
+        CloseFile(fd);
+        messages_.ShowMessage("Can`t creat Memory!", kErrorCaption);
+        return false;
+    }
+    fd_ = fd;
+    fileSize_ = size;
+    if (cutShort_) {
+        char text[128];
+        std::snprintf(text, sizeof text,
+                      "DAT file is cut short!\nTable:%" PRIu32 " of %" PRIu32 " files", entryCount_,
+                      claimed);
+        messages_.ShowMessage(text, kErrorCaption);
+    }
+    return true;
+}
+
+bool DatArchive::LoadDirectory() {
+    progress_.SetRange(entryCount_);
+    progress_.SetPosition(0);
+    if (!IsOpen())
+        return true;
+
+    // Whole records in large reads: one system call per chunk, never one per field.
+    constexpr std::size_t kRecordsPerChunk = 1820; // 262,080 bytes
+    std::unique_ptr<unsigned char[]> chunk(
+        new (std::nothrow) unsigned char[kRecordsPerChunk * kDirectoryEntrySize]);
+    std::uint64_t offset = directoryOffset_;
+    std::uint32_t loaded = 0;
+    while (chunk && loaded < entryCount_) {
+        const std::size_t want = std::min<std::size_t>(kRecordsPerChunk, entryCount_ - loaded);
+        const std::size_t got = ReadAt(fd_, chunk.get(), want * kDirectoryEntrySize, offset);
+        const std::size_t records = got / kDirectoryEntrySize;
+        for (std::size_t r = 0; r < records; ++r, ++loaded) {
+            EntryRecord& record = entries_[loaded];
+            DecodeDirectoryEntry(chunk.get() + r * kDirectoryEntrySize, record.entry);
+            const std::string_view name = record.entry.Name();
+            record.listIndex = list_.AddEntry(name, ::ClassifyName(name), 0);
+            list_.SetEntryText(record.listIndex, 1, SizeText(record.entry).View());
+            progress_.SetPosition(loaded + 1);
+        }
+        if (records < want)
+            break; // the file shrank since it was opened: keep what was read
+        offset += got;
+    }
+    // Records that could not be read are never shown nor used.
+    entryCount_ = loaded;
+    return true;
+}
+
+void DatArchive::Close() {
+    if (fd_ >= 0)
+        CloseFile(fd_);
+    fd_ = -1;
+    fileSize_ = 0;
+    entries_.reset();
+}
+
+std::string InfoText(const DatArchive& archive) {
+    char numbers[160];
+    std::snprintf(numbers, sizeof numbers,
+                  "\niD:0x%" PRIx32 "\nTable Offset:0x%" PRIx32 "\nTable Size:0x%" PRIx32
+                  "\nNum of Files:%d\n",
+                  archive.Identifier(), archive.DirectoryOffset(), archive.DirectorySize(),
+                  int(archive.EntryCount()));
+    return "Dat File:" + archive.Path() + numbers;
+}

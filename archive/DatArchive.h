@@ -1,0 +1,86 @@
+// The one open archive: opening and validating the file, its header values, and the directory
+// loaded into memory while every entry is handed to the entry list.
+#pragma once
+
+#include "ArchiveFormat.h"
+#include "FileTypeIcon.h"
+#include "Sinks.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+struct EntryRecord {
+    DirectoryEntry entry;
+    std::int32_t listIndex = -1; // what the list sink returned for this entry
+};
+
+// The column-1 text of an entry, "packed [real]", both unsigned. Kept in a small fixed buffer
+// so that loading a directory does not allocate per entry.
+class SizeTextBuffer {
+public:
+    SizeTextBuffer(std::uint32_t packed, std::uint32_t real);
+    std::string_view View() const { return {text_, length_}; }
+    std::string String() const { return std::string(View()); }
+
+private:
+    char text_[24];
+    std::size_t length_;
+};
+
+SizeTextBuffer SizeText(const DirectoryEntry& entry);
+
+class DatArchive {
+public:
+    // Obtains the table for count records; returns null when the memory cannot be obtained.
+    // Tests replace it to reach the out-of-memory path.
+    using TableAllocator = std::function<std::unique_ptr<EntryRecord[]>(std::size_t count)>;
+
+    explicit DatArchive(MessageSink& messages, ListSink& list, ProgressSink& progress);
+    ~DatArchive();
+    DatArchive(const DatArchive&) = delete;
+    DatArchive& operator=(const DatArchive&) = delete;
+
+    bool Open(std::string_view path);
+    bool LoadDirectory();
+    void Close();
+
+    static FileTypeIcon ClassifyName(std::string_view name);
+
+    void SetTableAllocator(TableAllocator allocator) { allocate_ = std::move(allocator); }
+
+    bool IsOpen() const { return fd_ >= 0; }
+    const std::string& Path() const { return path_; }
+    std::uint32_t Identifier() const { return identifier_; }
+    std::uint32_t DirectoryOffset() const { return directoryOffset_; }
+    std::uint32_t DirectorySize() const { return directorySize_; }
+    std::uint32_t EntryCount() const { return entryCount_; }
+    // True when the header promises more records than the file holds; only the complete
+    // records inside the file are loaded.
+    bool IsDirectoryCutShort() const { return cutShort_; }
+    std::span<const EntryRecord> Entries() const { return {entries_.get(), entries_ ? entryCount_ : 0}; }
+    int FileDescriptor() const { return fd_; }
+    std::uint64_t FileSize() const { return fileSize_; }
+
+private:
+    MessageSink& messages_;
+    ListSink& list_;
+    ProgressSink& progress_;
+    TableAllocator allocate_;
+
+    std::uint32_t identifier_ = 0;
+    std::uint32_t directoryOffset_ = 0;
+    std::uint32_t directorySize_ = 0;
+    std::uint32_t entryCount_ = 0;
+    std::unique_ptr<EntryRecord[]> entries_;
+    int fd_ = -1;
+    std::uint64_t fileSize_ = 0;
+    bool cutShort_ = false;
+    std::string path_;
+};
+
+// The text of the "Info" box for the archive's current header values.
+std::string InfoText(const DatArchive& archive);

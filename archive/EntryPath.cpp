@@ -1,0 +1,31 @@
+// Safe relative paths from entry names.
+#include "EntryPath.h"
+
+namespace {
+bool IsDrivePrefix(std::string_view part) {
+    if (part.size() < 2 || part[1] != ':')
+        return false;
+    const char c = part[0];
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+} // namespace
+
+std::optional<EntryPath> ParseEntryPath(std::string_view name) {
+    EntryPath path;
+    path.relative.reserve(name.size());
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = std::min(name.find('\\', start), name.size());
+        const std::string_view part = name.substr(start, end - start);
+        if (part.empty() || part == "." || part == ".." || (start == 0 && IsDrivePrefix(part)))
+            return std::nullopt;
+        for (char c : part)
+            path.relative.push_back(c == '/' ? '_' : c);
+        if (end == name.size())
+            break;
+        path.folderEnds.push_back(path.relative.size());
+        path.relative.push_back('/');
+        start = end + 1;
+    }
+    return path;
+}

@@ -1,0 +1,21 @@
+// Turning a stored entry name into a path beneath the destination folder. Backslash is the only
+// folder separator; names that could leave the destination are refused.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct EntryPath {
+    std::string relative;                // folders joined with '/', then the file name
+    std::vector<std::size_t> folderEnds; // relative.substr(0, end) is each folder, outermost first
+
+    std::string_view Folder(std::size_t i) const {
+        return std::string_view(relative).substr(0, folderEnds[i]);
+    }
+};
+
+// Refuses an empty name and any name with an empty, "." or ".." part or a drive prefix ("C:").
+// A forward slash inside a part becomes '_': it must not open a folder on this system.
+std::optional<EntryPath> ParseEntryPath(std::string_view name);

@@ -1,0 +1,196 @@
+// One entry at a time: folders, output file, data read, inflated when packed, written.
+#include "Extraction.h"
+
+#include "FileIo.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+#include <zlib.h>
+
+namespace {
+constexpr char kErrorCaption[] = "Error!";
+
+// A deflate stream cannot expand more than 1032:1; a claimed real size beyond that (plus a
+// little for the zlib header and trailer) is a lie, and trusting it would allocate memory the
+// archive cannot justify.
+constexpr std::uint64_t kMaxInflateRatio = 1032;
+constexpr std::uint64_t kInflateSlack = 64;
+
+// Stored entries are copied in pieces of this size instead of through one real-size buffer.
+constexpr std::size_t kCopyPiece = 1024 * 1024;
+
+std::uint64_t BytesAvailable(const DatArchive& archive, std::uint32_t offset) {
+    return archive.FileSize() > offset ? archive.FileSize() - offset : 0;
+}
+
+EntryResult Result(EntryOutcome outcome, const char* detail) { return {outcome, detail}; }
+} // namespace
+
+void ExtractSummary::Add(EntryOutcome outcome) {
+    switch (outcome) {
+    case EntryOutcome::Written:
+        ++written;
+        break;
+    case EntryOutcome::Refused:
+        ++refused;
+        break;
+    case EntryOutcome::NotWritten:
+        ++notWritten;
+        break;
+    case EntryOutcome::Damaged:
+        ++damaged;
+        break;
+    }
+}
+
+EntryWriter::Buffer::~Buffer() { std::free(data); }
+
+bool EntryWriter::Obtain(Buffer& buffer, std::size_t bytes) {
+    if (bytes <= buffer.capacity)
+        return true;
+    if (bytes > bufferLimit_)
+        return false;
+    std::free(buffer.data);
+    buffer.data = static_cast<unsigned char*>(std::malloc(bytes));
+    buffer.capacity = buffer.data ? bytes : 0;
+    return buffer.data != nullptr;
+}
+
+EntryResult EntryWriter::WriteEntry(const DatArchive& archive, std::uint32_t index,
+                                    Destination& destination, MessageSink& messages) {
+    const DirectoryEntry& entry = archive.Entries()[index].entry;
+    const auto path = ParseEntryPath(entry.Name());
+    if (!path) {
+        messages.ShowMessage(kExtractFailedText, kErrorCaption);
+        return Result(EntryOutcome::Refused, "name leads outside the destination");
+    }
+    Destination::Status status = destination.PrepareFolders(*path);
+    int out = -1;
+    if (status == Destination::Status::Ok)
+        status = destination.CreateOutput(*path, out);
+    if (status != Destination::Status::Ok) {
+        messages.ShowMessage(kExtractFailedText, kErrorCaption);
+        return status == Destination::Status::Refused
+                   ? Result(EntryOutcome::Refused, "a symlink is in the way")
+                   : Result(EntryOutcome::NotWritten, "cannot create the file");
+    }
+
+    EntryResult result = entry.IsPacked() ? Inflate(archive, entry, out, messages)
+                                          : CopyStored(archive, entry, out, messages);
+    if (::close(out) != 0 && result.outcome != EntryOutcome::NotWritten) {
+        messages.ShowMessage(kExtractFailedText, kErrorCaption);
+        result = Result(EntryOutcome::NotWritten, "cannot write the file");
+    }
+    return result;
+}
+
+EntryResult EntryWriter::CopyStored(const DatArchive& archive, const DirectoryEntry& entry,
+                                    int out, MessageSink& messages) {
+    const std::uint64_t available = BytesAvailable(archive, entry.dataOffset);
+    const std::uint64_t length = std::min<std::uint64_t>(entry.realSize, available);
+    if (!Obtain(real_, std::size_t(std::min<std::uint64_t>(length, kCopyPiece)))) {
+        messages.ShowMessage(kExtractFailedText, kErrorCaption);
+        return Result(EntryOutcome::NotWritten, "no memory");
+    }
+    std::uint64_t done = 0;
+    while (done < length) {
+        const std::size_t want = std::size_t(std::min<std::uint64_t>(length - done, kCopyPiece));
+        const std::size_t got = ReadAt(archive.FileDescriptor(), real_.data, want,
+                                       std::uint64_t(entry.dataOffset) + done);
+        if (got > 0 && out >= 0 && !WriteAll(out, real_.data, got)) {
+            (void)::ftruncate(out, 0);
+            messages.ShowMessage(kExtractFailedText, kErrorCaption);
+            return Result(EntryOutcome::NotWritten, "cannot write the file");
+        }
+        done += got;
+        if (got < want)
+            break;
+    }
+    if (done < entry.realSize)
+        return Result(EntryOutcome::Damaged, "data runs past the end of the archive");
+    return Result(EntryOutcome::Written, "");
+}
+
+EntryResult EntryWriter::Inflate(const DatArchive& archive, const DirectoryEntry& entry, int out,
+                                 MessageSink& messages) {
+    if (entry.packedSize > BytesAvailable(archive, entry.dataOffset))
+        return Result(EntryOutcome::Damaged, "data runs past the end of the archive");
+    if (entry.realSize > kMaxInflateRatio * entry.packedSize + kInflateSlack)
+        return Result(EntryOutcome::Damaged, "real size is more than the data can hold");
+    if (!Obtain(real_, entry.realSize) || !Obtain(packed_, entry.packedSize)) {
+        messages.ShowMessage(kExtractFailedText, kErrorCaption);
+        return Result(EntryOutcome::NotWritten, "no memory");
+    }
+    if (ReadAt(archive.FileDescriptor(), packed_.data, entry.packedSize, entry.dataOffset) <
+        entry.packedSize)
+        return Result(EntryOutcome::Damaged, "cannot read the data");
+
+    // A zero-size entry still has its stream checked; the one-byte stand-in keeps zlib away
+    // from a null destination.
+    unsigned char none = 0;
+    Bytef* target = entry.realSize ? real_.data : &none;
+    uLongf inflated = entry.realSize;
+    if (::uncompress(target, &inflated, packed_.data, entry.packedSize) != Z_OK)
+        return Result(EntryOutcome::Damaged, "zlib stream does not inflate");
+
+    EntryResult result = Result(EntryOutcome::Written, "");
+    if (inflated < entry.realSize) {
+        // The record and the data disagree: the file still gets its full size, zero-filled,
+        // never with bytes left over from an earlier entry.
+        std::memset(real_.data + inflated, 0, entry.realSize - inflated);
+        result = Result(EntryOutcome::Damaged, "inflates to fewer bytes than its size");
+    }
+    if (out >= 0 && !WriteAll(out, real_.data, entry.realSize)) {
+        (void)::ftruncate(out, 0);
+        messages.ShowMessage(kExtractFailedText, kErrorCaption);
+        return Result(EntryOutcome::NotWritten, "cannot write the file");
+    }
+    return result;
+}
+
+EntryResult EntryWriter::TestEntry(const DatArchive& archive, std::uint32_t index,
+                                   MessageSink& messages) {
+    const DirectoryEntry& entry = archive.Entries()[index].entry;
+    return entry.IsPacked() ? Inflate(archive, entry, -1, messages)
+                            : CopyStored(archive, entry, -1, messages);
+}
+
+Extractor::Extractor(const DatArchive& archive, MessageSink& messages, ProgressSink& progress)
+    : archive_(archive), messages_(messages), progress_(progress) {}
+
+bool Extractor::OpenDestination(Destination& destination) {
+    if (destination.Open(destinationFolder_))
+        return true;
+    messages_.ShowMessage(kExtractFailedText, kErrorCaption);
+    return false;
+}
+
+EntryResult Extractor::ExtractEntry(int row) {
+    if (row < 0 || std::uint32_t(row) >= archive_.Entries().size() || !archive_.IsOpen())
+        return Result(EntryOutcome::Written, "");
+    Destination destination;
+    if (!OpenDestination(destination))
+        return Result(EntryOutcome::NotWritten, "cannot open the destination folder");
+    return writer_.WriteEntry(archive_, std::uint32_t(row), destination, messages_);
+}
+
+ExtractSummary Extractor::ExtractAll() {
+    ExtractSummary summary;
+    progress_.SetPosition(0);
+    if (!archive_.IsOpen())
+        return summary;
+    const auto count = std::uint32_t(archive_.Entries().size());
+    Destination destination;
+    if (!OpenDestination(destination)) {
+        summary.notWritten = count;
+        return summary;
+    }
+    for (std::uint32_t i = 0; i < count; ++i) {
+        summary.Add(writer_.WriteEntry(archive_, i, destination, messages_).outcome);
+        progress_.SetPosition(i + 1);
+    }
+    progress_.SetPosition(0);
+    return summary;
+}

@@ -1,0 +1,95 @@
+// Writing entries of the open archive out as files: one entry on a double click, or all of
+// them in directory order with the progress bar moving.
+#pragma once
+
+#include "DatArchive.h"
+#include "Destination.h"
+#include "Sinks.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+enum class EntryOutcome {
+    Written,    // the file holds the entry's data
+    Refused,    // the name or the destination would lead outside; nothing was created
+    NotWritten, // the output could not be created or written, or no memory for it
+    Damaged,    // the entry's data is broken; the file is empty or holds what could be read
+};
+
+struct EntryResult {
+    EntryOutcome outcome = EntryOutcome::Written;
+    const char* detail = ""; // why, in a few words, for the command line
+};
+
+struct ExtractSummary {
+    std::uint32_t written = 0;
+    std::uint32_t refused = 0;
+    std::uint32_t notWritten = 0;
+    std::uint32_t damaged = 0;
+
+    void Add(EntryOutcome outcome);
+    bool AllWritten() const { return refused == 0 && notWritten == 0 && damaged == 0; }
+};
+
+// The text every extraction failure that the user must see is reported with.
+inline constexpr char kExtractFailedText[] = "Can`t Extract file";
+
+// Writes single entries. Owns the staging buffers, which are kept and reused from one entry to
+// the next so that large entries do not pay for fresh pages every time.
+class EntryWriter {
+public:
+    EntryWriter() = default;
+    EntryWriter(const EntryWriter&) = delete;
+    EntryWriter& operator=(const EntryWriter&) = delete;
+
+    EntryResult WriteEntry(const DatArchive& archive, std::uint32_t index,
+                           Destination& destination, MessageSink& messages);
+
+    // Reads and inflates the entry exactly as WriteEntry does, without writing anything.
+    EntryResult TestEntry(const DatArchive& archive, std::uint32_t index, MessageSink& messages);
+
+    // Staging buffers larger than this count as memory that cannot be obtained (a test seam).
+    void SetBufferLimit(std::size_t bytes) { bufferLimit_ = bytes; }
+
+private:
+    struct Buffer {
+        unsigned char* data = nullptr;
+        std::size_t capacity = 0;
+        ~Buffer();
+    };
+    bool Obtain(Buffer& buffer, std::size_t bytes);
+    // out < 0: read and check only.
+    EntryResult CopyStored(const DatArchive& archive, const DirectoryEntry& entry, int out,
+                           MessageSink& messages);
+    EntryResult Inflate(const DatArchive& archive, const DirectoryEntry& entry, int out,
+                        MessageSink& messages);
+
+    Buffer packed_;
+    Buffer real_;
+    std::size_t bufferLimit_ = SIZE_MAX;
+};
+
+class Extractor {
+public:
+    Extractor(const DatArchive& archive, MessageSink& messages, ProgressSink& progress);
+
+    // The folder entries are written beneath; "." (the current folder at the time of the
+    // command) unless set.
+    void SetDestination(std::string folder) { destinationFolder_ = std::move(folder); }
+    EntryWriter& Writer() { return writer_; }
+
+    // Writes the entry shown in list row `row`; a row of -1 or past the end does nothing.
+    EntryResult ExtractEntry(int row);
+    // Writes every entry in directory order, moving the progress bar, and leaves it at 0.
+    ExtractSummary ExtractAll();
+
+private:
+    bool OpenDestination(Destination& destination);
+
+    const DatArchive& archive_;
+    MessageSink& messages_;
+    ProgressSink& progress_;
+    EntryWriter writer_;
+    std::string destinationFolder_ = ".";
+};

@@ -1,0 +1,60 @@
+// POSIX file access for the archive side.
+#include "FileIo.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+int OpenForReading(const std::string& path, std::uint64_t& size) {
+    // Non-blocking so that naming a FIFO cannot hang the open; cleared again below.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return -1;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    size = std::uint64_t(st.st_size);
+    return fd;
+}
+
+void CloseFile(int fd) {
+    if (fd >= 0)
+        ::close(fd);
+}
+
+std::size_t ReadAt(int fd, void* buffer, std::size_t length, std::uint64_t offset) {
+    auto* out = static_cast<unsigned char*>(buffer);
+    std::size_t done = 0;
+    while (done < length) {
+        ssize_t n = ::pread(fd, out + done, length - done, off_t(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += std::size_t(n);
+    }
+    return done;
+}
+
+bool WriteAll(int fd, const void* data, std::size_t length) {
+    // Large single writes were several times slower in the kernel than 256 KiB pieces.
+    constexpr std::size_t kPiece = 256 * 1024;
+    const auto* in = static_cast<const unsigned char*>(data);
+    std::size_t done = 0;
+    while (done < length) {
+        ssize_t n = ::write(fd, in + done, std::min(kPiece, length - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += std::size_t(n);
+    }
+    return true;
+}

@@ -1,0 +1,181 @@
+// The vdat commands on top of the archive library.
+#include "Commands.h"
+
+#include "DatArchive.h"
+#include "Extraction.h"
+#include "TerminalSinks.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+std::string Escaped(std::string_view name) {
+    std::string out;
+    for (char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02x", byte);
+            out += hex;
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+const char* OutcomeWord(EntryOutcome outcome) {
+    switch (outcome) {
+    case EntryOutcome::Written:
+        return "written";
+    case EntryOutcome::Refused:
+        return "refused";
+    case EntryOutcome::NotWritten:
+        return "not written";
+    case EntryOutcome::Damaged:
+        return "damaged";
+    }
+    return "";
+}
+
+void ReportEntry(const DatArchive& archive, std::uint32_t index, const EntryResult& result) {
+    if (result.outcome == EntryOutcome::Written)
+        return;
+    const std::string name = Escaped(archive.Entries()[index].entry.Name());
+    std::fprintf(stderr, "vdat: %s: %s (%s)\n", name.c_str(), OutcomeWord(result.outcome),
+                 result.detail);
+}
+
+// Opens and loads the archive; false if it could not be opened. cutShort tells whether the
+// directory held fewer records than the header claims.
+bool Load(DatArchive& archive, const std::string& path, bool& cutShort) {
+    if (!archive.Open(path))
+        return false;
+    archive.LoadDirectory();
+    cutShort = archive.IsDirectoryCutShort();
+    return true;
+}
+
+// Entries named on the command line, in directory order; names that match nothing are told.
+bool SelectEntries(const DatArchive& archive, const std::vector<std::string>& names,
+                   std::vector<std::uint32_t>& selected) {
+    const auto entries = archive.Entries();
+    if (names.empty()) {
+        selected.resize(entries.size());
+        for (std::uint32_t i = 0; i < selected.size(); ++i)
+            selected[i] = i;
+        return true;
+    }
+    std::vector<bool> chosen(entries.size(), false);
+    bool allFound = true;
+    for (std::string name : names) {
+        std::replace(name.begin(), name.end(), '/', '\\');
+        bool found = false;
+        for (std::uint32_t i = 0; i < entries.size(); ++i) {
+            if (entries[i].entry.Name() == name) {
+                chosen[i] = true;
+                found = true;
+            }
+        }
+        if (!found) {
+            std::fprintf(stderr, "vdat: no entry named '%s'\n", Escaped(name).c_str());
+            allFound = false;
+        }
+    }
+    for (std::uint32_t i = 0; i < chosen.size(); ++i)
+        if (chosen[i])
+            selected.push_back(i);
+    return allFound;
+}
+} // namespace
+
+int RunInfo(const std::string& path) {
+    TerminalMessages messages;
+    NullListSink list;
+    NullProgressSink progress;
+    DatArchive archive(messages, list, progress);
+    const bool opened = archive.Open(path);
+    // As in the window, the values of the last attempt are shown even when it failed.
+    const std::string text = InfoText(archive);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    if (std::fflush(stdout) != 0)
+        return kExitFailed;
+    return opened && !archive.IsDirectoryCutShort() ? kExitOk : kExitFailed;
+}
+
+int RunList(const std::string& path) {
+    TerminalMessages messages;
+    OutputBuffer out(stdout);
+    TerminalList list(out);
+    NullProgressSink progress;
+    DatArchive archive(messages, list, progress);
+    bool cutShort = false;
+    if (!Load(archive, path, cutShort))
+        return kExitFailed;
+    if (!out.Flush()) {
+        std::fprintf(stderr, "vdat: cannot write the list\n");
+        return kExitFailed;
+    }
+    return cutShort ? kExitFailed : kExitOk;
+}
+
+int RunTest(const std::string& path) {
+    TerminalMessages messages;
+    NullListSink list;
+    NullProgressSink progress;
+    DatArchive archive(messages, list, progress);
+    bool cutShort = false;
+    if (!Load(archive, path, cutShort))
+        return kExitFailed;
+    EntryWriter writer;
+    ExtractSummary summary;
+    const auto count = std::uint32_t(archive.Entries().size());
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const EntryResult result = writer.TestEntry(archive, i, messages);
+        summary.Add(result.outcome);
+        ReportEntry(archive, i, result);
+    }
+    std::fprintf(stderr, "vdat: %u entries tested, %u damaged, %u not read\n", unsigned(count),
+                 unsigned(summary.damaged), unsigned(summary.notWritten));
+    return cutShort || !summary.AllWritten() ? kExitFailed : kExitOk;
+}
+
+int RunExtract(const ExtractOptions& options) {
+    TerminalMessages messages;
+    TerminalProgress progress(::isatty(STDERR_FILENO) == 1);
+    messages.progress = &progress;
+    NullListSink list;
+    NullProgressSink loading;
+    DatArchive archive(messages, list, loading);
+    bool cutShort = false;
+    if (!Load(archive, options.archive, cutShort))
+        return kExitFailed;
+
+    std::vector<std::uint32_t> selected;
+    const bool allFound = SelectEntries(archive, options.names, selected);
+
+    Destination destination;
+    if (!destination.Open(options.destination)) {
+        std::fprintf(stderr, "vdat: cannot open the destination folder '%s'\n",
+                     options.destination.c_str());
+        return kExitFailed;
+    }
+    EntryWriter writer;
+    ExtractSummary summary;
+    progress.SetRange(std::uint32_t(selected.size()));
+    for (std::uint32_t k = 0; k < selected.size(); ++k) {
+        const EntryResult result = writer.WriteEntry(archive, selected[k], destination, messages);
+        summary.Add(result.outcome);
+        if (result.outcome != EntryOutcome::Written) {
+            progress.Finish();
+            ReportEntry(archive, selected[k], result);
+        }
+        progress.SetPosition(k + 1);
+    }
+    progress.Finish();
+    std::fprintf(stderr, "vdat: %u written, %u refused, %u damaged, %u not written\n",
+                 unsigned(summary.written), unsigned(summary.refused), unsigned(summary.damaged),
+                 unsigned(summary.notWritten));
+    return cutShort || !allFound || !summary.AllWritten() ? kExitFailed : kExitOk;
+}

@@ -1,0 +1,74 @@
+// Terminal sinks for vdat.
+#include "TerminalSinks.h"
+
+#include "FileTypeIcon.h"
+
+void TerminalMessages::ShowMessage(std::string_view text, std::string_view caption) {
+    ++count;
+    if (progress)
+        progress->Finish();
+    std::fprintf(stderr, "%.*s: %.*s\n", int(caption.size()), caption.data(), int(text.size()),
+                 text.data());
+}
+
+bool OutputBuffer::Flush() {
+    if (!buffer_.empty() && std::fwrite(buffer_.data(), 1, buffer_.size(), stream_) != buffer_.size())
+        failed_ = true;
+    buffer_.clear();
+    if (std::fflush(stream_) != 0)
+        failed_ = true;
+    return !failed_;
+}
+
+void AppendEscapedName(OutputBuffer& out, std::string_view name) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    for (char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            const char escaped[4] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+            out.Append(std::string_view(escaped, 4));
+        } else {
+            out.Append(c);
+        }
+    }
+}
+
+int TerminalList::AddEntry(std::string_view text, int image, int) {
+    pending_.assign(text);
+    pendingImage_ = image;
+    return next_++;
+}
+
+void TerminalList::SetEntryText(int, int column, std::string_view text) {
+    if (column != 1)
+        return;
+    AppendEscapedName(out_, pending_);
+    out_.Append('\t');
+    out_.Append(text);
+    out_.Append('\t');
+    out_.Append(FileTypeLabel(FileTypeIcon(pendingImage_)));
+    out_.Append('\n');
+}
+
+void TerminalProgress::SetPosition(std::uint32_t position) {
+    if (!enabled_ || upper_ == 0)
+        return;
+    const int percent = int(std::uint64_t(position) * 100 / upper_);
+    if (percent == lastPercent_)
+        return;
+    lastPercent_ = percent;
+    constexpr int kWidth = 40;
+    const int filled = percent * kWidth / 100;
+    std::fprintf(stderr, "\r[%.*s%*s] %3d%% %u/%u", filled,
+                 "########################################", kWidth - filled, "", percent,
+                 unsigned(position), unsigned(upper_));
+    std::fflush(stderr);
+    drawn_ = true;
+}
+
+void TerminalProgress::Finish() {
+    if (drawn_)
+        std::fputs("\r\033[K", stderr);
+    drawn_ = false;
+    lastPercent_ = -1;
+}

@@ -1,0 +1,76 @@
+// The archive side's sinks on a terminal: messages to stderr, the entry list to stdout through
+// one large buffer, and a progress bar on stderr when it is a terminal.
+#pragma once
+
+#include "Sinks.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+class TerminalProgress;
+
+class TerminalMessages : public MessageSink {
+public:
+    void ShowMessage(std::string_view text, std::string_view caption) override;
+    unsigned count = 0;
+    TerminalProgress* progress = nullptr; // its line is cleared before a message is printed
+};
+
+// Buffered writer for stdout: listing 200,000 entries must not cost a system call a line.
+class OutputBuffer {
+public:
+    explicit OutputBuffer(std::FILE* stream) : stream_(stream) { buffer_.reserve(kSize); }
+    ~OutputBuffer() { Flush(); }
+    void Append(std::string_view text) {
+        if (buffer_.size() + text.size() > kSize)
+            Flush();
+        buffer_.append(text);
+    }
+    void Append(char c) {
+        if (buffer_.size() + 1 > kSize)
+            Flush();
+        buffer_.push_back(c);
+    }
+    bool Flush();
+    bool Failed() const { return failed_; }
+
+private:
+    static constexpr std::size_t kSize = 1 << 20;
+    std::FILE* stream_;
+    std::string buffer_;
+    bool failed_ = false;
+};
+
+// Names are bytes: control characters are shown as \xHH so a name cannot move the cursor or
+// break the line structure.
+void AppendEscapedName(OutputBuffer& out, std::string_view name);
+
+// One line per entry: NAME<TAB>SIZE-TEXT<TAB>TYPE.
+class TerminalList : public ListSink {
+public:
+    explicit TerminalList(OutputBuffer& out) : out_(out) {}
+    int AddEntry(std::string_view text, int image, int level) override;
+    void SetEntryText(int index, int column, std::string_view text) override;
+
+private:
+    OutputBuffer& out_;
+    std::string pending_; // the name and type of the entry whose size text comes next
+    int pendingImage_ = 0;
+    int next_ = 0;
+};
+
+class TerminalProgress : public ProgressSink {
+public:
+    explicit TerminalProgress(bool enabled) : enabled_(enabled) {}
+    ~TerminalProgress() override { Finish(); }
+    void SetRange(std::uint32_t upper) override { upper_ = upper; }
+    void SetPosition(std::uint32_t position) override;
+    void Finish();
+
+private:
+    bool enabled_;
+    bool drawn_ = false;
+    std::uint32_t upper_ = 0;
+    int lastPercent_ = -1;
+};
