@@ -5,6 +5,7 @@
 #include "FileTypeIcon.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cinttypes>
 #include <cstdio>
 #include <new>
@@ -19,8 +20,13 @@ std::unique_ptr<EntryRecord[]> AllocateTable(std::size_t count) {
 } // namespace
 
 SizeTextBuffer::SizeTextBuffer(std::uint32_t packed, std::uint32_t real) {
-    int n = std::snprintf(text_, sizeof text_, "%" PRIu32 " [%" PRIu32 "]", packed, real);
-    length_ = n > 0 ? std::size_t(n) : 0;
+    // to_chars rather than snprintf: this runs once per entry of directories of a million.
+    char* p = std::to_chars(text_, text_ + 10, packed).ptr;
+    *p++ = ' ';
+    *p++ = '[';
+    p = std::to_chars(p, p + 10, real).ptr;
+    *p++ = ']';
+    length_ = std::size_t(p - text_);
 }
 
 SizeTextBuffer SizeText(const DirectoryEntry& entry) {
@@ -30,9 +36,13 @@ SizeTextBuffer SizeText(const DirectoryEntry& entry) {
 DatArchive::DatArchive(MessageSink& messages, ListSink& list, ProgressSink& progress)
     : messages_(messages), list_(list), progress_(progress), allocate_(AllocateTable) {}
 
-DatArchive::~DatArchive() { Close(); }
+DatArchive::~DatArchive() {
+    Close();
+}
 
-FileTypeIcon DatArchive::ClassifyName(std::string_view name) { return ::ClassifyName(name); }
+FileTypeIcon DatArchive::ClassifyName(std::string_view name) {
+    return ::ClassifyName(name);
+}
 
 bool DatArchive::Open(std::string_view path) {
     if (IsOpen())

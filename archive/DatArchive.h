@@ -61,7 +61,9 @@ public:
     // True when the header promises more records than the file holds; only the complete
     // records inside the file are loaded.
     bool IsDirectoryCutShort() const { return cutShort_; }
-    std::span<const EntryRecord> Entries() const { return {entries_.get(), entries_ ? entryCount_ : 0}; }
+    std::span<const EntryRecord> Entries() const {
+        return {entries_.get(), entries_ ? entryCount_ : 0};
+    }
     int FileDescriptor() const { return fd_; }
     std::uint64_t FileSize() const { return fileSize_; }
 

@@ -25,7 +25,9 @@ std::uint64_t BytesAvailable(const DatArchive& archive, std::uint32_t offset) {
     return archive.FileSize() > offset ? archive.FileSize() - offset : 0;
 }
 
-EntryResult Result(EntryOutcome outcome, const char* detail) { return {outcome, detail}; }
+EntryResult Result(EntryOutcome outcome, const char* detail) {
+    return {outcome, detail};
+}
 } // namespace
 
 void ExtractSummary::Add(EntryOutcome outcome) {
@@ -45,7 +47,9 @@ void ExtractSummary::Add(EntryOutcome outcome) {
     }
 }
 
-EntryWriter::Buffer::~Buffer() { std::free(data); }
+EntryWriter::Buffer::~Buffer() {
+    std::free(data);
+}
 
 bool EntryWriter::Obtain(Buffer& buffer, std::size_t bytes) {
     if (bytes <= buffer.capacity)
@@ -86,8 +90,8 @@ EntryResult EntryWriter::WriteEntry(const DatArchive& archive, std::uint32_t ind
     return result;
 }
 
-EntryResult EntryWriter::CopyStored(const DatArchive& archive, const DirectoryEntry& entry,
-                                    int out, MessageSink& messages) {
+EntryResult EntryWriter::CopyStored(const DatArchive& archive, const DirectoryEntry& entry, int out,
+                                    MessageSink& messages) {
     const std::uint64_t available = BytesAvailable(archive, entry.dataOffset);
     const std::uint64_t length = std::min<std::uint64_t>(entry.realSize, available);
     if (!Obtain(real_, std::size_t(std::min<std::uint64_t>(length, kCopyPiece)))) {

@@ -43,8 +43,8 @@ public:
     EntryWriter(const EntryWriter&) = delete;
     EntryWriter& operator=(const EntryWriter&) = delete;
 
-    EntryResult WriteEntry(const DatArchive& archive, std::uint32_t index,
-                           Destination& destination, MessageSink& messages);
+    EntryResult WriteEntry(const DatArchive& archive, std::uint32_t index, Destination& destination,
+                           MessageSink& messages);
 
     // Reads and inflates the entry exactly as WriteEntry does, without writing anything.
     EntryResult TestEntry(const DatArchive& archive, std::uint32_t index, MessageSink& messages);

@@ -3,10 +3,12 @@
 
 #include "DatArchive.h"
 #include "Extraction.h"
+#include "ParallelExtraction.h"
 #include "TerminalSinks.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -161,18 +163,18 @@ int RunExtract(const ExtractOptions& options) {
                      options.destination.c_str());
         return kExitFailed;
     }
-    EntryWriter writer;
-    ExtractSummary summary;
+    const unsigned jobs =
+        options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
     progress.SetRange(std::uint32_t(selected.size()));
-    for (std::uint32_t k = 0; k < selected.size(); ++k) {
-        const EntryResult result = writer.WriteEntry(archive, selected[k], destination, messages);
-        summary.Add(result.outcome);
-        if (result.outcome != EntryOutcome::Written) {
-            progress.Finish();
-            ReportEntry(archive, selected[k], result);
-        }
-        progress.SetPosition(k + 1);
-    }
+    const ExtractSummary summary = ExtractInParallel(
+        archive, selected, destination, jobs, messages,
+        [&](std::size_t position, std::uint32_t index, const EntryResult& result) {
+            if (result.outcome != EntryOutcome::Written) {
+                progress.Finish();
+                ReportEntry(archive, index, result);
+            }
+            progress.SetPosition(std::uint32_t(position + 1));
+        });
     progress.Finish();
     std::fprintf(stderr, "vdat: %u written, %u refused, %u damaged, %u not written\n",
                  unsigned(summary.written), unsigned(summary.refused), unsigned(summary.damaged),

@@ -12,7 +12,8 @@ void TerminalMessages::ShowMessage(std::string_view text, std::string_view capti
 }
 
 bool OutputBuffer::Flush() {
-    if (!buffer_.empty() && std::fwrite(buffer_.data(), 1, buffer_.size(), stream_) != buffer_.size())
+    if (!buffer_.empty() &&
+        std::fwrite(buffer_.data(), 1, buffer_.size(), stream_) != buffer_.size())
         failed_ = true;
     buffer_.clear();
     if (std::fflush(stream_) != 0)

@@ -1,0 +1,21 @@
+// Extraction by a small pool of worker threads, for the command line. Each worker has its own
+// staging buffers; the folder cache is shared. Whatever order the entries finish in, their
+// messages and results are handed on in the order they were asked for, so the output reads as
+// a sequential run would.
+#pragma once
+
+#include "DatArchive.h"
+#include "Destination.h"
+#include "Extraction.h"
+
+#include <cstdint>
+#include <functional>
+#include <span>
+
+// Called on the calling thread, in selection order, once an entry's messages have been shown.
+using EntryReport =
+    std::function<void(std::size_t position, std::uint32_t index, const EntryResult& result)>;
+
+ExtractSummary ExtractInParallel(const DatArchive& archive, std::span<const std::uint32_t> selected,
+                                 Destination& destination, unsigned workers, MessageSink& messages,
+                                 const EntryReport& report);
