@@ -71,11 +71,13 @@ bool SelectEntries(const DatArchive& archive, const std::vector<std::string>& na
     }
     std::vector<bool> chosen(entries.size(), false);
     bool allFound = true;
-    for (std::string name : names) {
-        std::replace(name.begin(), name.end(), '/', '\\');
+    for (const std::string& name : names) {
+        // The name as stored, or with each '/' read as a backslash: a stored name may hold a '/'.
+        std::string backslashed = name;
+        std::replace(backslashed.begin(), backslashed.end(), '/', '\\');
         bool found = false;
         for (std::uint32_t i = 0; i < entries.size(); ++i) {
-            if (entries[i].entry.Name() == name) {
+            if (entries[i].entry.Name() == name || entries[i].entry.Name() == backslashed) {
                 chosen[i] = true;
                 found = true;
             }

@@ -57,7 +57,8 @@ std::string ListTree(const std::string& root) {
     std::error_code ec;
     for (auto it = fs::recursive_directory_iterator(root, ec);
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        std::string rel = fs::relative(it->path(), root).string();
+        // lexically: fs::relative would resolve a symlink and name its target instead.
+        std::string rel = it->path().lexically_relative(root).string();
         if (it->is_directory() && !it->is_symlink())
             rel += '/';
         paths.push_back(rel);

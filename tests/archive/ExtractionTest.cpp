@@ -1,0 +1,502 @@
+// Writing entries out: every way an entry's data can be good or broken, folders, overwriting,
+// names and symlinks that would lead outside the destination, and failures to get memory or
+// to write.
+#include "Harness.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string AllByteValues(std::size_t length) {
+    std::string out(length, '\0');
+    for (std::size_t i = 0; i < length; ++i)
+        out[i] = char((i * 7 + i / 256) & 0xFF);
+    return out;
+}
+
+// An opened archive plus an extractor writing into <scratch>/out.
+struct ExtractHarness : Harness {
+    Extractor extractor{archive, messages, progress};
+    std::string out = dir / "out";
+
+    ExtractHarness() {
+        ::mkdir(out.c_str(), 0755);
+        extractor.SetDestination(out);
+    }
+    void Load(const ArchiveBuilder& b) {
+        ASSERT_TRUE(OpenBytes(b.Build()));
+        progress.positions.clear();
+    }
+    std::string Output(const std::string& relative) { return ReadFile(out + "/" + relative); }
+    std::string Tree() { return ListTree(out); }
+};
+
+const RecordedMessage kCantExtract{"Can`t Extract file", "Error!"};
+
+TEST(Extract, StoredIsCopiedByteForByteEvenWhenItLooksPacked) {
+    ExtractHarness h;
+    ArchiveBuilder b;
+    const std::string binary = AllByteValues(300000);
+    const std::string looksPacked = ArchiveBuilder::Zlib("not to be inflated");
+    b.AddStored("bin.dat", binary);
+    b.AddStored("z.bin", looksPacked);
+    h.Load(b);
+    EXPECT_EQ(h.extractor.ExtractEntry(0).outcome, EntryOutcome::Written);
+    EXPECT_EQ(h.extractor.ExtractEntry(1).outcome, EntryOutcome::Written);
+    EXPECT_EQ(h.Output("bin.dat"), binary);
+    EXPECT_EQ(h.Output("z.bin"), looksPacked);
+    EXPECT_TRUE(h.messages.messages.empty());
+    EXPECT_TRUE(h.progress.positions.empty()); // a single entry does not move the bar
+}
+
+TEST(Extract, PackedIsInflated) {
+    ExtractHarness h;
+    ArchiveBuilder b;
+    const std::string text = AllByteValues(5000) + std::string(200000, 'q');
+    b.AddPacked("maps\\level.bsp", text);
+    b.AddPacked("fast.txt", text, 1);
+    h.Load(b);
+    EXPECT_EQ(h.extractor.ExtractAll().written, 2u);
+    EXPECT_EQ(h.Output("maps/level.bsp"), text);
+    EXPECT_EQ(h.Output("fast.txt"), text);
+    EXPECT_TRUE(h.messages.messages.empty());
+}
+
+// The most compressible data there is must not be mistaken for a lie about the real size.
+TEST(Extract, HighlyCompressedDataIsWritten) {
+    ExtractHarness h;
+    ArchiveBuilder b;
+    const std::string zeros(8 << 20, '\0');
+    b.AddPacked("zeros.bin", zeros, 9);
+    h.Load(b);
+    EXPECT_EQ(h.extractor.ExtractEntry(0).outcome, EntryOutcome::Written);
+    EXPECT_EQ(h.Output("zeros.bin"), zeros);
+}
+
+TEST(Extract, ZeroSizeGivesAnEmptyFileSilently) {
+    ExtractHarness h;
+    ArchiveBuilder b;
+    b.AddStored("stored.txt", "");
+    b.AddPacked("packed.txt", "");
+    h.Load(b);
+    const ExtractSummary s = h.extractor.ExtractAll();
+    EXPECT_EQ(s.written, 2u);
+    EXPECT_TRUE(s.AllWritten());
+    EXPECT_EQ(FileSizeOf(h.out + "/stored.txt"), 0);
+    EXPECT_EQ(FileSizeOf(h.out + "/packed.txt"), 0);
+    EXPECT_TRUE(h.messages.messages.empty());
+}
+
+TEST(Extract, DamagedStreamLeavesAnEmptyFileAndNoMessage) {
+    ExtractHarness h;
+    ArchiveBuilder b;
+    std::string stream = ArchiveBuilder::Zlib(std::string(1000, 'x'));
+    stream[stream.size() - 1] ^= 0x55; // the Adler-32 trailer no longer matches
+    b.AddRaw("bad.bin", stream, 1000, std::uint32_t(stream.size()));
+    b.AddRaw("garbage.bin", "this is no zlib stream", 50, 22);
+    b.AddStored("next.txt", "after");
+    h.Load(b);
+    const ExtractSummary s = h.extractor.ExtractAll();
+    EXPECT_EQ(s.damaged, 2u);
+    EXPECT_EQ(s.written, 1u);
+    EXPECT_TRUE(Exists(h.out + "/bad.bin"));
+    EXPECT_EQ(FileSizeOf(h.out + "/bad.bin"), 0);
+    EXPECT_EQ(FileSizeOf(h.out + "/garbage.bin"), 0);
+    EXPECT_EQ(h.Output("next.txt"), "after");
+    EXPECT_TRUE(h.messages.messages.empty());
+}
+
+// A stream that inflates to more than its real size does not fit and is not written.
+TEST(Extract, StreamLongerThanTheRealSizeIsDamaged) {
+    ExtractHarness h;
+    ArchiveBuilder b;
+    const std::string stream = ArchiveBuilder::Zlib("0123456789");
+    b.AddRaw("long.bin", stream, 5, std::uint32_t(stream.size()));
+    h.Load(b);
+    EXPECT_EQ(h.extractor.ExtractEntry(0).outcome, EntryOutcome::Damaged);
+    EXPECT_EQ(FileSizeOf(h.out + "/long.bin"), 0);
+    EXPECT_TRUE(h.messages.messages.empty());
+}
+
+TEST(Extract, StreamShorterThanTheRealSizeIsZeroFilledAndDamaged) {
+    ExtractHarness h;
+    ArchiveBuilder b;
+    // An earlier, larger entry leaves its bytes in the reused buffer; none may show through.
+    b.AddPacked("first.bin", std::string(4096, '#'));
+    const std::string stream = ArchiveBuilder::Zlib("abc");
+    b.AddRaw("short.bin", stream, 10, std::uint32_t(stream.size()));
+    h.Load(b);
+    const ExtractSummary s = h.extractor.ExtractAll();
+    EXPECT_EQ(s.written, 1u);
+    EXPECT_EQ(s.damaged, 1u);
+    EXPECT_EQ(h.Output("short.bin"), std::string("abc\0\0\0\0\0\0\0", 10));
+}
+
+// A real size beyond what the packed bytes can inflate to is refused before any buffer of
+// that size is obtained: with a 1 MiB buffer limit, trying would show as "not written".
+TEST(Extract, ImpossibleRealSizeIsDamagedWithoutAHugeBuffer) {
+    ExtractHarness h;
+    ArchiveBuilder b;
+    const std::string stream = ArchiveBuilder::Zlib("tiny");
+    b.AddRaw("liar.bin", stream, 0xFFFFFFF0, std::uint32_t(stream.size()));
+    b.AddRaw("liar2.bin", stream, 1032 * std::uint32_t(stream.size()) + 65,
+             std::uint32_t(stream.size()));
+    h.Load(b);
+    h.extractor.Writer().SetBufferLimit(1 << 20);
+    const long before = PeakRssKiB();
+    EXPECT_EQ(h.extractor.ExtractEntry(0).outcome, EntryOutcome::Damaged);
+    EXPECT_EQ(h.extractor.ExtractEntry(1).outcome, EntryOutcome::Damaged);
+    EXPECT_LT(PeakRssKiB() - before, 32 * 1024);
+    EXPECT_EQ(FileSizeOf(h.out + "/liar.bin"), 0);
+    EXPECT_EQ(FileSizeOf(h.out + "/liar2.bin"), 0);
+    EXPECT_TRUE(h.messages.messages.empty());
+}
+
+TEST(Extract, StoredDataPastTheEndKeepsWhatCouldBeReadAndIsDamaged) {
+    ExtractHarness h;
+    ArchiveBuilder b;
+    b.AddStored("tail.bin", "");
+    b.AddStored("gone.bin", "");
+    b.AddStored("huge.bin", "");
+    const std::string layout = b.Build();
+    const auto size = std::uint32_t(layout.size());
+    b.Entries()[0].dataOffset = size - 5; // the last five bytes of the directory
+    b.Entries()[0].realSize = 100;
+    b.Entries()[1].dataOffset = size + 1000;
+    b.Entries()[1].realSize = 10;
+    b.Entries()[2].dataOffset = 0;
+    b.Entries()[2].realSize = 0xFFFFFFFF; // the whole file, and then some
+    const std::string bytes = b.Build();
+    ASSERT_EQ(bytes.size(), size);
+    h.Load(b);
+    h.extractor.Writer().SetBufferLimit(2 << 20);
+    const ExtractSummary s = h.extractor.ExtractAll();
+    EXPECT_EQ(s.damaged, 3u);
+    EXPECT_EQ(h.Output("tail.bin"), bytes.substr(size - 5));
+    EXPECT_EQ(FileSizeOf(h.out + "/gone.bin"), 0);
+    EXPECT_EQ(h.Output("huge.bin"), bytes);
+}
+
+TEST(Extract, PackedDataPastTheEndIsDamagedAndEmpty) {
+    ExtractHarness h;
+    ArchiveBuilder b;
+    const std::string stream = ArchiveBuilder::Zlib(std::string(500, 'p'));
+    b.AddRaw("cut.bin", stream, 500, std::uint32_t(stream.size()) + 100000);
+    h.Load(b);
+    EXPECT_EQ(h.extractor.ExtractEntry(0).outcome, EntryOutcome::Damaged);
+    EXPECT_EQ(FileSizeOf(h.out + "/cut.bin"), 0);
+}
+
+TEST(Extract, SharedFoldersAreCreatedOnceAndNamesWithoutFoldersLandAtTheTop) {
+    ExtractHarness h;
+    ArchiveBuilder b;
+    b.AddStored("maps\\walls\\stone.pcx", "1");
+    b.AddPacked("maps\\walls\\brick.pcx", "2");
+    b.AddStored("maps\\e1m1.bsp", "3");
+    b.AddStored("top.txt", "4");
+    h.Load(b);
+    const ExtractSummary s = h.extractor.ExtractAll();
+    EXPECT_EQ(s.written, 4u);
+    EXPECT_EQ(h.Tree(),
+              "maps/\nmaps/e1m1.bsp\nmaps/walls/\nmaps/walls/brick.pcx\nmaps/walls/stone.pcx\n"
+              "top.txt\n");
+    EXPECT_EQ(h.Output("maps/walls/brick.pcx"), "2");
+    EXPECT_TRUE(h.messages.messages.empty());
+    // Again, into folders that now exist.
+    EXPECT_EQ(h.extractor.ExtractAll().written, 4u);
+    EXPECT_TRUE(h.messages.messages.empty());
+}
+
+TEST(Extract, OverwritesAndReplacesRatherThanWritingThroughAHardLink) {
+    ExtractHarness h;
+    ArchiveBuilder b;
+    b.AddStored("f.txt", "new");
+    h.Load(b);
+    WriteFile(h.out + "/f.txt", "an older and much longer content");
+    EXPECT_EQ(h.extractor.ExtractEntry(0).outcome, EntryOutcome::Written);
+    EXPECT_EQ(h.Output("f.txt"), "new");
+    EXPECT_EQ(h.extractor.ExtractEntry(0).outcome, EntryOutcome::Written);
+    EXPECT_EQ(h.Output("f.txt"), "new");
+
+    const std::string elsewhere = h.dir / "elsewhere.txt";
+    WriteFile(elsewhere, "keep me");
+    ASSERT_EQ(::unlink((h.out + "/f.txt").c_str()), 0);
+    ASSERT_EQ(::link(elsewhere.c_str(), (h.out + "/f.txt").c_str()), 0);
+    EXPECT_EQ(h.extractor.ExtractEntry(0).outcome, EntryOutcome::Written);
+    EXPECT_EQ(h.Output("f.txt"), "new");
+    EXPECT_EQ(ReadFile(elsewhere), "keep me");
+    struct stat st;
+    ASSERT_EQ(::stat(elsewhere.c_str(), &st), 0);
+    EXPECT_EQ(st.st_nlink, 1u);
+    EXPECT_TRUE(h.messages.messages.empty());
+}
+
+TEST(Extract, RowsOutsideTheTableWriteNothing) {
+    ExtractHarness h;
+    ArchiveBuilder b;
+    b.AddStored("a.txt", "a");
+    h.Load(b);
+    h.extractor.ExtractEntry(-1);
+    h.extractor.ExtractEntry(1);
+    h.extractor.ExtractEntry(1000000);
+    EXPECT_EQ(h.Tree(), "");
+    EXPECT_TRUE(h.messages.messages.empty());
+    EXPECT_TRUE(h.progress.positions.empty());
+}
+
+TEST(ExtractAll, ProgressCountsUpAndEndsAtZero) {
+    ExtractHarness h;
+    ArchiveBuilder b;
+    b.AddStored("a.txt", "a");
+    b.AddStored("..\\refused.txt", "r");
+    b.AddStored("c.txt", "c");
+    h.Load(b);
+    EXPECT_EQ(h.progress.range, 3u);
+    const ExtractSummary s = h.extractor.ExtractAll();
+    EXPECT_EQ(s.written, 2u);
+    EXPECT_EQ(s.refused, 1u);
+    EXPECT_FALSE(s.AllWritten());
+    EXPECT_EQ(h.progress.positions, (std::vector<std::uint32_t>{0, 1, 2, 3, 0}));
+    EXPECT_EQ(h.progress.range, 3u);
+    EXPECT_EQ(h.Tree(), "a.txt\nc.txt\n");
+    EXPECT_EQ(h.messages.messages, std::vector<RecordedMessage>{kCantExtract});
+}
+
+TEST(ExtractAll, WithNoArchiveOpenOnlySetsZero) {
+    ExtractHarness h;
+    EXPECT_TRUE(h.extractor.ExtractAll().AllWritten());
+    EXPECT_EQ(h.progress.positions, std::vector<std::uint32_t>{0});
+    h.extractor.ExtractEntry(0);
+
+    // After a failed open that closed a good archive, too.
+    ArchiveBuilder b;
+    b.AddStored("a.txt", "a");
+    h.Load(b);
+    EXPECT_FALSE(h.archive.Open(h.dir / "missing.dat"));
+    h.messages.messages.clear();
+    h.extractor.ExtractAll();
+    h.extractor.ExtractEntry(0);
+    EXPECT_EQ(h.progress.positions, std::vector<std::uint32_t>{0});
+    EXPECT_EQ(h.Tree(), "");
+    EXPECT_TRUE(h.messages.messages.empty());
+}
+
+class RefusedNameTest : public testing::TestWithParam<std::string> {};
+
+TEST_P(RefusedNameTest, NothingIsCreatedAndTheUserIsTold) {
+    ExtractHarness h;
+    ArchiveBuilder b;
+    b.AddStored(GetParam(), "escaped");
+    h.Load(b);
+    const std::string scratchBefore = ListTree(h.dir.Path());
+    EXPECT_EQ(h.extractor.ExtractEntry(0).outcome, EntryOutcome::Refused);
+    EXPECT_EQ(h.messages.messages, std::vector<RecordedMessage>{kCantExtract});
+    EXPECT_EQ(h.extractor.ExtractAll().refused, 1u);
+    EXPECT_EQ(h.Tree(), "");
+    EXPECT_EQ(ListTree(h.dir.Path()), scratchBefore);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, RefusedNameTest,
+                         testing::Values("\\abs.txt", "\\", "\\\\\\", "C:x", "c:\\x.txt",
+                                         "Z:", "a\\\\x.txt", "a\\", ".", "..", ".\\x.txt",
+                                         "..\\x.txt", "a\\.\\x.txt", "a\\..\\x.txt", "a\\b\\..",
+                                         "..\\..\\..\\tmp\\evil.txt", ""));
+
+TEST(Extract, ForwardSlashIsPartOfTheFileName) {
+    ExtractHarness h;
+    ArchiveBuilder b;
+    b.AddStored("a/b.txt", "1");
+    b.AddStored("dir\\x/y.txt", "2");
+    b.AddStored("/abs.txt", "3");
+    b.AddStored("../up.txt", "4");
+    h.Load(b);
+    EXPECT_EQ(h.extractor.ExtractAll().written, 4u);
+    EXPECT_EQ(h.Tree(), ".._up.txt\n_abs.txt\na_b.txt\ndir/\ndir/x_y.txt\n");
+    EXPECT_EQ(h.Output("dir/x_y.txt"), "2");
+    EXPECT_TRUE(h.messages.messages.empty());
+}
+
+TEST(Extract, NamesAreBytesOnDisk) {
+    ExtractHarness h;
+    ArchiveBuilder b;
+    const std::string latin1 = "caf\xe9\\na\xefve.txt";
+    const std::string full = std::string(124, 'n') + ".txt"; // all 128 bytes, no NUL
+    b.AddStored(latin1, "1");
+    b.AddStored(full, "2");
+    h.Load(b);
+    EXPECT_EQ(h.extractor.ExtractAll().written, 2u);
+    EXPECT_EQ(h.Output("caf\xe9/na\xefve.txt"), "1");
+    EXPECT_EQ(h.Output(full), "2");
+}
+
+// A symlink below the destination, on the way or at the name, is never followed.
+TEST(Extract, SymlinksAreRefusedAndLeftAlone) {
+    ExtractHarness h;
+    const std::string outside = h.dir / "outside";
+    ASSERT_EQ(::mkdir(outside.c_str(), 0755), 0);
+    WriteFile(outside + "/target.txt", "keep");
+    ASSERT_EQ(::symlink(outside.c_str(), (h.out + "/link").c_str()), 0);
+    ASSERT_EQ(::mkdir((h.out + "/sub").c_str(), 0755), 0);
+    ASSERT_EQ(::symlink("../../outside", (h.out + "/sub/inner").c_str()), 0);
+    ASSERT_EQ(::symlink((outside + "/target.txt").c_str(), (h.out + "/file.txt").c_str()), 0);
+    ASSERT_EQ(::symlink((outside + "/new.txt").c_str(), (h.out + "/dangling.txt").c_str()), 0);
+
+    ArchiveBuilder b;
+    b.AddStored("link\\x.txt", "bad");
+    b.AddStored("link\\deeper\\x.txt", "bad");
+    b.AddStored("sub\\inner\\x.txt", "bad");
+    b.AddStored("file.txt", "bad");
+    b.AddStored("dangling.txt", "bad");
+    b.AddStored("sub\\fine.txt", "good");
+    h.Load(b);
+    const ExtractSummary s = h.extractor.ExtractAll();
+    EXPECT_EQ(s.refused, 5u);
+    EXPECT_EQ(s.written, 1u);
+    EXPECT_EQ(h.messages.messages, std::vector<RecordedMessage>(5, kCantExtract));
+    EXPECT_EQ(ListTree(outside), "target.txt\n");
+    EXPECT_EQ(ReadFile(outside + "/target.txt"), "keep");
+    EXPECT_EQ(h.Tree(), "dangling.txt\nfile.txt\nlink\nsub/\nsub/fine.txt\nsub/inner\n");
+    char target[256] = {};
+    ASSERT_GT(::readlink((h.out + "/file.txt").c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target), outside + "/target.txt");
+}
+
+TEST(Extract, NoMemoryForTheBufferLeavesAnEmptyFile) {
+    ExtractHarness h;
+    ArchiveBuilder b;
+    b.AddStored("stored.bin", std::string(1000, 's'));
+    b.AddPacked("packed.bin", std::string(1000, 'p'));
+    b.AddStored("small.txt", "ok");
+    h.Load(b);
+    h.extractor.Writer().SetBufferLimit(16);
+    const ExtractSummary s = h.extractor.ExtractAll();
+    EXPECT_EQ(s.notWritten, 2u);
+    EXPECT_EQ(s.written, 1u);
+    EXPECT_EQ(h.messages.messages, std::vector<RecordedMessage>(2, kCantExtract));
+    EXPECT_TRUE(Exists(h.out + "/stored.bin"));
+    EXPECT_EQ(FileSizeOf(h.out + "/stored.bin"), 0);
+    EXPECT_EQ(FileSizeOf(h.out + "/packed.bin"), 0);
+    EXPECT_EQ(h.Output("small.txt"), "ok");
+}
+
+// A file-size limit stands in for a full disk: the write fails part way.
+TEST(Extract, OutputThatCannotBeWrittenWholeIsNotWrittenAndEmpty) {
+    ExtractHarness h;
+    ArchiveBuilder b;
+    b.AddStored("stored.bin", AllByteValues(64 * 1024));
+    b.AddPacked("packed.bin", AllByteValues(64 * 1024));
+    b.AddStored("small.txt", "ok");
+    h.Load(b);
+
+    struct LimitFileSize {
+        rlimit old{};
+        void (*oldHandler)(int) = nullptr;
+        LimitFileSize() {
+            getrlimit(RLIMIT_FSIZE, &old);
+            oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+            rlimit low = old;
+            low.rlim_cur = 4096;
+            setrlimit(RLIMIT_FSIZE, &low);
+        }
+        ~LimitFileSize() {
+            setrlimit(RLIMIT_FSIZE, &old);
+            std::signal(SIGXFSZ, oldHandler);
+        }
+    };
+    ExtractSummary s;
+    {
+        LimitFileSize limit;
+        s = h.extractor.ExtractAll();
+    }
+    EXPECT_EQ(s.notWritten, 2u);
+    EXPECT_EQ(s.written, 1u);
+    EXPECT_EQ(h.messages.messages, std::vector<RecordedMessage>(2, kCantExtract));
+    EXPECT_EQ(FileSizeOf(h.out + "/stored.bin"), 0);
+    EXPECT_EQ(FileSizeOf(h.out + "/packed.bin"), 0);
+    EXPECT_EQ(h.Output("small.txt"), "ok");
+}
+
+TEST(Extract, SomethingElseInTheWayIsNotWritten) {
+    ExtractHarness h;
+    ArchiveBuilder b;
+    b.AddStored("taken", "file where a folder is");
+    b.AddStored("taken\\x.txt", "x");
+    b.AddStored("folder", "a folder is here");
+    h.Load(b);
+    ASSERT_EQ(::mkdir((h.out + "/folder").c_str(), 0755), 0);
+    const ExtractSummary s = h.extractor.ExtractAll();
+    EXPECT_EQ(s.written, 1u);
+    EXPECT_EQ(s.notWritten, 2u);
+    EXPECT_EQ(h.messages.messages, std::vector<RecordedMessage>(2, kCantExtract));
+    EXPECT_EQ(h.Tree(), "folder/\ntaken\n");
+}
+
+TEST(Extract, MissingDestinationFolderIsReported) {
+    ExtractHarness h;
+    ArchiveBuilder b;
+    b.AddStored("a.txt", "a");
+    b.AddStored("b.txt", "b");
+    h.Load(b);
+    h.extractor.SetDestination(h.dir / "nowhere");
+    EXPECT_EQ(h.extractor.ExtractEntry(0).outcome, EntryOutcome::NotWritten);
+    const ExtractSummary s = h.extractor.ExtractAll();
+    EXPECT_EQ(s.notWritten, 2u);
+    EXPECT_FALSE(Exists(h.dir / "nowhere"));
+    EXPECT_EQ(h.messages.messages.size(), 2u);
+    EXPECT_EQ(h.messages.messages[0], kCantExtract);
+}
+
+// Data and directories beyond 2 GiB (and up to 4 GiB) are served: the file is sparse, so it
+// costs no disk space.
+TEST(Extract, OffsetsBeyondTwoGibibytes) {
+    ExtractHarness h;
+    const std::string stored = AllByteValues(5000);
+    const std::string content = AllByteValues(20000) + std::string(20000, 'z');
+    const std::string stream = ArchiveBuilder::Zlib(content);
+    constexpr std::uint32_t kStoredAt = 0x80000010u;
+    constexpr std::uint32_t kDirectoryAt = 0xC0000000u;
+    constexpr std::uint32_t kPackedAt = 0xFFFF0000u;
+
+    std::string header;
+    ArchiveBuilder::PutLE32(header, 0x54414456);
+    ArchiveBuilder::PutLE32(header, kDirectoryAt);
+    ArchiveBuilder::PutLE32(header, 2 * 144);
+    const std::string directory =
+        ArchiveBuilder::Record("far\\stored.bin", kStoredAt, std::uint32_t(stored.size()), 0) +
+        ArchiveBuilder::Record("far\\packed.bin", kPackedAt, std::uint32_t(content.size()),
+                               std::uint32_t(stream.size()));
+
+    const std::string path = h.dir / "sparse.dat";
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    const auto put = [&](const std::string& bytes, std::uint64_t at) {
+        return ::pwrite(fd, bytes.data(), bytes.size(), off_t(at)) == ssize_t(bytes.size());
+    };
+    const bool written = put(header, 0) && put(stored, kStoredAt) && put(directory, kDirectoryAt) &&
+                         put(stream, kPackedAt);
+    ::close(fd);
+    if (!written) {
+        ::unlink(path.c_str());
+        GTEST_SKIP() << "this file system cannot hold a sparse 4 GiB file";
+    }
+
+    ASSERT_TRUE(h.archive.Open(path));
+    h.archive.LoadDirectory();
+    EXPECT_TRUE(h.messages.messages.empty());
+    ASSERT_EQ(h.list.rows.size(), 2u);
+    EXPECT_EQ(h.list.rows[0].name, "far\\stored.bin");
+    EXPECT_EQ(h.list.rows[1].name, "far\\packed.bin");
+    const ExtractSummary s = h.extractor.ExtractAll();
+    EXPECT_EQ(s.written, 2u);
+    EXPECT_EQ(h.Output("far/stored.bin"), stored);
+    EXPECT_EQ(h.Output("far/packed.bin"), content);
+    EXPECT_TRUE(h.messages.messages.empty());
+}
+
+} // namespace
