@@ -1,0 +1,24 @@
+// The pictures compiled into the program: the application icon and the three bitmaps. Call
+// InitResources() once before anything here and before setupUi() of a form in this folder: the
+// pictures live in a static library, so nothing registers them on its own.
+#pragma once
+
+#include <QIcon>
+#include <QPixmap>
+#include <QRgb>
+
+void InitResources();
+
+// Icon 128 with its 16x16, 32x32 and 48x48 images.
+QIcon AppIcon();
+// Bitmap 129: the tree list's two blank 16x16 state pictures, all of the state mask colour.
+QPixmap StatePicturesBitmap();
+// Bitmap 131: the twelve 16x16 file-type pictures in FileTypeIcon order, on the file-type mask.
+QPixmap FileTypeBitmap();
+// Bitmap 132: the 390x63 banner below the list.
+QPixmap BannerBitmap();
+
+// Width of one picture in bitmaps 129 and 131, and the colours that show as transparent there.
+inline constexpr int kPictureWidth = 16;
+inline constexpr QRgb kStateMaskColour = qRgb(255, 0, 0);
+inline constexpr QRgb kFileTypeMaskColour = qRgb(255, 0, 255);
