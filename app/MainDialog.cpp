@@ -1,0 +1,205 @@
+// The main window's set-up and commands.
+#include "MainDialog.h"
+
+#include "AboutDialog.h"
+#include "Resources.h"
+#include "TreeListCtrl.h"
+#include "ui_MainDialog.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QScrollBar>
+#include <QVBoxLayout>
+
+namespace {
+// Dialog 102 is 260 x 311 dialog units; with the 8-point dialog font a unit is 1.5 px across
+// and 1.625 px down.
+constexpr int kClientWidth = 390;
+constexpr int kClientHeight = 505;
+constexpr int kNameColumnWidth = 256;
+constexpr int kSizeColumnWidth = 129;
+const QColor kPictureMask = QColor::fromRgb(kFileTypeMaskColour);
+
+// Texts from the archive side are bytes. Paths come from the file system (UTF-8 here); names
+// inside archives are 8-bit and shown as Latin-1, which never fails on any byte.
+QString FromArchiveText(std::string_view text) {
+    return QString::fromLocal8Bit(text.data(), qsizetype(text.size()));
+}
+
+const char kHelpText[] =
+    "Velmorquin Extractor\n\n"
+    "File > Open DAT  file... lists the entries of an archive.\n"
+    "Double-click an entry to write it beside the archive.\n"
+    "Extract > Extract All writes every entry there; Extract > Info shows the header.";
+} // namespace
+
+MainDialog::MainDialog(UserDialogs& dialogs, QWidget* parent)
+    : QDialog(parent), dialogs_(dialogs), ui_(std::make_unique<Ui::MainDialog>()),
+      archive_(*this, *this, *this), extractor_(archive_, *this, *this) {
+    InitResources();
+    icon_ = AppIcon();
+
+    auto* client = new QWidget(this);
+    ui_->setupUi(client);
+    client->setFixedSize(kClientWidth, kClientHeight);
+    progress_ = std::make_unique<ProgressBarSink>(*ui_->progressBar);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    BuildMenu();
+    layout->setMenuBar(menuBar_);
+    layout->addWidget(client);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    // A fixed frame with a caption, a close box and no minimise or maximise box.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    setWindowTitle(QStringLiteral("Velmorquin Exractor"));
+    setWindowIcon(icon_);
+    SetUpList();
+    connect(&EntryList(), &ListView::rowDoubleClicked, this, &MainDialog::OnEntryDoubleClicked);
+    EntryList().setFocus();
+}
+
+MainDialog::~MainDialog() { archive_.Close(); }
+
+void MainDialog::BuildMenu() {
+    menuBar_ = new QMenuBar(this);
+    // No mnemonics: a literal '&' would otherwise make one.
+    auto add = [this](QMenu* menu, const char* text, Command command, auto slot) {
+        QAction* action = menu->addAction(QString::fromLatin1(text));
+        action->setData(int(command));
+        connect(action, &QAction::triggered, this, slot);
+    };
+    QMenu* file = menuBar_->addMenu(QStringLiteral("File"));
+    add(file, "Open DAT  file...", OpenCommand, &MainDialog::OnOpen);
+    add(file, "Exit", ExitCommand, &MainDialog::reject);
+    QMenu* extract = menuBar_->addMenu(QStringLiteral("Extract"));
+    add(extract, "Extract All", ExtractAllCommand, &MainDialog::OnExtractAll);
+    add(extract, "Info", InfoCommand, &MainDialog::OnInfo);
+    QMenu* about = menuBar_->addMenu(QStringLiteral("About"));
+    add(about, "About", AboutCommand, &MainDialog::OnAbout);
+}
+
+void MainDialog::SetUpList() {
+    TreeListCtrl& list = EntryList();
+    list.insertColumn(0, QStringLiteral("File List..."), kNameColumnWidth, Qt::AlignLeft);
+    list.insertColumn(1, QStringLiteral("Pak Size [Real Size]"), kSizeColumnWidth, Qt::AlignRight);
+    // Both columns must fit beside the vertical scroll bar. The list is narrower than the two
+    // columns and a scroll bar together here, so the name column gives way, never the sizes.
+    const int frame = 2 * list.frameWidth();
+    const int room = list.width() - frame - list.verticalScrollBar()->sizeHint().width();
+    list.setColumnWidth(0, std::min(kNameColumnWidth, room - kSizeColumnWidth));
+    list.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    list.SetStateBitmap(StatePicturesBitmap());
+    list.setSmallImages(FileTypeBitmap(), kPictureMask);
+}
+
+QAction* MainDialog::CommandAction(Command command) const {
+    for (QAction* menu : menuBar_->actions())
+        for (QAction* action : menu->menu()->actions())
+            if (action->data().toInt() == int(command))
+                return action;
+    return nullptr;
+}
+
+TreeListCtrl& MainDialog::EntryList() const { return *ui_->entryList; }
+
+QProgressBar& MainDialog::ProgressBar() const { return *ui_->progressBar; }
+
+void MainDialog::OnOpen() {
+    const QString chosen = dialogs_.ChooseArchive(this);
+    lastChosenPath_ = chosen.isEmpty() ? QStringLiteral("none") : chosen;
+    if (lastChosenPath_ == QLatin1String("none"))
+        return;
+    // As the desktop's own file dialog does: extraction then writes beside the archive.
+    QDir::setCurrent(QFileInfo(chosen).absolutePath());
+
+    busy_ = true;
+    EntryList().DeleteAllItems();
+    const QByteArray path = chosen.toLocal8Bit();
+    if (archive_.Open(std::string_view(path.constData(), std::size_t(path.size()))))
+        archive_.LoadDirectory();
+    busy_ = false;
+}
+
+void MainDialog::OnExtractAll() {
+    busy_ = true;
+    extractor_.ExtractAll();
+    busy_ = false;
+}
+
+void MainDialog::OnInfo() {
+    dialogs_.ShowMessage(this, FromArchiveText(InfoText(archive_)), QStringLiteral("Info"));
+}
+
+void MainDialog::OnAbout() {
+    AboutDialog about(this);
+    dialogs_.RunModal(about);
+}
+
+void MainDialog::OnHelp() {
+    dialogs_.ShowMessage(this, QString::fromLatin1(kHelpText), QStringLiteral("Help"));
+}
+
+void MainDialog::OnEntryDoubleClicked(int row) {
+    busy_ = true;
+    extractor_.ExtractEntry(row);
+    busy_ = false;
+}
+
+void MainDialog::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_F1:
+        OnHelp();
+        return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        accept(); // the dialog's OK: the window has no OK handler of its own
+        return;
+    case Qt::Key_Escape:
+        reject();
+        return;
+    default:
+        QDialog::keyPressEvent(event);
+    }
+}
+
+void MainDialog::closeEvent(QCloseEvent* event) {
+    if (busy_) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void MainDialog::done(int result) {
+    if (busy_)
+        return; // a command is still running; it paints the window but must finish first
+    QDialog::done(result);
+}
+
+void MainDialog::ShowMessage(std::string_view text, std::string_view caption) {
+    dialogs_.ShowMessage(this, FromArchiveText(text), FromArchiveText(caption));
+}
+
+int MainDialog::AddEntry(std::string_view text, int image, int level) {
+    return EntryList().InsertItem(text, image, level);
+}
+
+void MainDialog::SetEntryText(int index, int column, std::string_view text) {
+    EntryList().SetItemText(index, column, text);
+}
+
+void MainDialog::SetRange(std::uint32_t upper) { progress_->SetRange(upper); }
+
+void MainDialog::SetPosition(std::uint32_t position) { progress_->SetPosition(position); }

@@ -1,0 +1,80 @@
+// The main window: menu, entry list, progress bar and banner, and the commands that drive the
+// archive reader and extraction. The whole program is this one modal dialog.
+#pragma once
+
+#include "DatArchive.h"
+#include "Extraction.h"
+#include "ProgressBarSink.h"
+#include "Sinks.h"
+#include "UserDialogs.h"
+
+#include <QDialog>
+#include <QIcon>
+#include <QString>
+
+#include <memory>
+
+class QAction;
+class QMenuBar;
+class QProgressBar;
+class TreeListCtrl;
+
+namespace Ui {
+class MainDialog;
+}
+
+class MainDialog : public QDialog, private MessageSink, private ListSink, private ProgressSink {
+    Q_OBJECT
+
+public:
+    // Command identifiers of the menu.
+    enum Command { OpenCommand = 32771, ExitCommand = 2, ExtractAllCommand = 32773,
+                   InfoCommand = 32775, AboutCommand = 32774 };
+
+    explicit MainDialog(UserDialogs& dialogs, QWidget* parent = nullptr);
+    ~MainDialog() override;
+
+    QAction* CommandAction(Command command) const;
+    TreeListCtrl& EntryList() const;
+    QProgressBar& ProgressBar() const;
+    const DatArchive& Archive() const { return archive_; }
+    DatArchive& Archive() { return archive_; }
+    const QString& LastChosenPath() const { return lastChosenPath_; }
+    QMenuBar& MenuBar() const { return *menuBar_; }
+
+    void OnOpen();
+    void OnExtractAll();
+    void OnInfo();
+    void OnAbout();
+    void OnHelp();
+    void OnEntryDoubleClicked(int row);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void done(int result) override;
+
+private:
+    // MessageSink: the window's own message box.
+    void ShowMessage(std::string_view text, std::string_view caption) override;
+    // ListSink: the entry list.
+    int AddEntry(std::string_view text, int image, int level) override;
+    void SetEntryText(int index, int column, std::string_view text) override;
+    // ProgressSink: the progress bar, through a sink that paints only what changes.
+    void SetRange(std::uint32_t upper) override;
+    void SetPosition(std::uint32_t position) override;
+
+    void BuildMenu();
+    void SetUpList();
+
+    UserDialogs& dialogs_;
+    std::unique_ptr<Ui::MainDialog> ui_;
+    QMenuBar* menuBar_ = nullptr;
+    std::unique_ptr<ProgressBarSink> progress_;
+    DatArchive archive_;
+    Extractor extractor_;
+    QString lastChosenPath_;
+    QIcon icon_;
+    // While a command runs the window still paints; this keeps it from ending meanwhile.
+    bool busy_ = false;
+};

@@ -1,0 +1,31 @@
+// How the main window asks the user things: the file dialog, message boxes and modal dialogs.
+// The window reaches them only through this seam, so tests replace it and never block.
+#pragma once
+
+#include <QString>
+
+class QDialog;
+class QWidget;
+
+class UserDialogs {
+public:
+    virtual ~UserDialogs() = default;
+    // The full path of the archive the user chose, or an empty string when cancelled.
+    virtual QString ChooseArchive(QWidget* owner) = 0;
+    // A modal box with text, caption, one OK button and no icon.
+    virtual void ShowMessage(QWidget* owner, const QString& text, const QString& caption) = 0;
+    // Runs dialog modally and returns its result.
+    virtual int RunModal(QDialog& dialog) = 0;
+};
+
+// The real ones: QFileDialog, QMessageBox, QDialog::exec.
+class DesktopDialogs : public UserDialogs {
+public:
+    QString ChooseArchive(QWidget* owner) override;
+    void ShowMessage(QWidget* owner, const QString& text, const QString& caption) override;
+    int RunModal(QDialog& dialog) override;
+};
+
+// The filter of the file dialog: archives first, then all files. Names are case-sensitive on
+// this system, so the archive filter lists both spellings of the extension.
+QString ArchiveFileFilter();

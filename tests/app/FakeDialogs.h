@@ -1,0 +1,48 @@
+// A stand-in for the file dialog and message boxes: answers from a script and records what the
+// window showed, so no test ever waits for a person.
+#pragma once
+
+#include "UserDialogs.h"
+
+#include <QDialog>
+#include <QProgressBar>
+#include <QString>
+#include <QStringList>
+
+#include <deque>
+#include <functional>
+#include <vector>
+
+struct ShownMessage {
+    QString text;
+    QString caption;
+    int progressValue = -1; // the progress bar at the moment the box was shown
+};
+
+class FakeDialogs : public UserDialogs {
+public:
+    QString ChooseArchive(QWidget*) override {
+        ++chooseCalls;
+        if (answers.empty())
+            return {};
+        QString next = answers.front();
+        answers.pop_front();
+        return next;
+    }
+    void ShowMessage(QWidget*, const QString& text, const QString& caption) override {
+        messages.push_back({text, caption, progress ? progress->value() : -1});
+    }
+    int RunModal(QDialog& dialog) override {
+        modalTitles.push_back(dialog.windowTitle());
+        if (onModal)
+            onModal(dialog);
+        return QDialog::Accepted;
+    }
+
+    std::deque<QString> answers; // an empty answer is a cancelled dialog
+    std::vector<ShownMessage> messages;
+    QStringList modalTitles;
+    std::function<void(QDialog&)> onModal;
+    QProgressBar* progress = nullptr;
+    int chooseCalls = 0;
+};

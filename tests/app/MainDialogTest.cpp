@@ -1,0 +1,302 @@
+// The main window end to end, through its seams, on archives built here.
+#include "AboutDialog.h"
+#include "ArchiveBuilder.h"
+#include "FakeDialogs.h"
+#include "MainDialog.h"
+#include "TempDir.h"
+#include "TreeListCtrl.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+class MainDialogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previousDir_ = QDir::currentPath();
+        dialog_ = std::make_unique<MainDialog>(dialogs_);
+        dialogs_.progress = &dialog_->ProgressBar();
+    }
+    void TearDown() override {
+        dialog_.reset();
+        QDir::setCurrent(previousDir_);
+    }
+
+    std::string WriteArchive(const std::string& name, const ArchiveBuilder& builder) {
+        const std::string path = dir_ / name;
+        WriteFile(path, builder.Build());
+        return path;
+    }
+    void Open(const std::string& path) {
+        dialogs_.answers.push_back(QString::fromStdString(path));
+        dialog_->CommandAction(MainDialog::OpenCommand)->trigger();
+    }
+    QString Row(int row, int column) const {
+        return QString::fromLatin1(dialog_->EntryList().rowText(row, column));
+    }
+
+    TempDir dir_;
+    FakeDialogs dialogs_;
+    std::unique_ptr<MainDialog> dialog_;
+    QString previousDir_;
+};
+
+ArchiveBuilder ThreeEntries() {
+    ArchiveBuilder b;
+    b.AddStored("readme.txt", "hello");
+    b.AddPacked("maps\\e1m1.bsp", std::string(2000, 'x'));
+    b.AddStored("sound\\door.wav", "riff");
+    return b;
+}
+} // namespace
+
+TEST_F(MainDialogTest, WindowHasTheCaptionMenuColumnsAndFixedClientArea) {
+    EXPECT_EQ(dialog_->windowTitle(), "Velmorquin Exractor");
+    QStringList menus;
+    for (QAction* menu : dialog_->MenuBar().actions()) {
+        QStringList items;
+        for (QAction* item : menu->menu()->actions())
+            items << item->text();
+        menus << menu->text() + ":" + items.join('|');
+    }
+    EXPECT_EQ(menus.join(' '),
+              "File:Open DAT  file...|Exit Extract:Extract All|Info About:About");
+    TreeListCtrl& list = dialog_->EntryList();
+    EXPECT_EQ(list.model()->headerData(0, Qt::Horizontal).toString(), "File List...");
+    EXPECT_EQ(list.model()->headerData(1, Qt::Horizontal).toString(), "Pak Size [Real Size]");
+    EXPECT_EQ(list.columnWidth(1), 129);
+    EXPECT_EQ(list.geometry(), QRect(0, 0, 388, 427));
+
+    dialog_->show();
+    QApplication::processEvents();
+    EXPECT_EQ(dialog_->height() - dialog_->MenuBar().height(), 505);
+    EXPECT_EQ(dialog_->width(), 390);
+    EXPECT_EQ(dialog_->minimumSize(), dialog_->maximumSize());
+    EXPECT_FALSE(dialog_->windowFlags() & Qt::WindowMinMaxButtonsHint);
+    // Both columns beside the vertical scroll bar, with no horizontal scrolling.
+    EXPECT_LE(list.columnWidth(0) + list.columnWidth(1), list.viewport()->width());
+    EXPECT_FALSE(list.horizontalScrollBar()->isVisible());
+}
+
+TEST_F(MainDialogTest, OpenListsEveryEntryWithPictureAndSizes) {
+    Open(WriteArchive("game.dat", ThreeEntries()));
+    TreeListCtrl& list = dialog_->EntryList();
+    ASSERT_EQ(list.rowCount(), 3);
+    EXPECT_EQ(Row(0, 0), "readme.txt");
+    EXPECT_EQ(Row(0, 1), "0 [5]");
+    EXPECT_EQ(Row(1, 0), "maps\\e1m1.bsp");
+    EXPECT_TRUE(Row(1, 1).endsWith(" [2000]"));
+    EXPECT_FALSE(Row(1, 1).startsWith("0 "));
+    EXPECT_EQ(list.rowSmallPicture(0), 9); // txt
+    EXPECT_EQ(list.rowSmallPicture(1), 7); // bsp
+    EXPECT_EQ(list.rowSmallPicture(2), 6); // wav
+    EXPECT_TRUE(dialogs_.messages.empty());
+    EXPECT_EQ(dialog_->ProgressBar().maximum(), 3);
+    EXPECT_EQ(dialog_->ProgressBar().value(), 3);
+    EXPECT_TRUE(dialog_->Archive().IsOpen());
+    // Extraction afterwards writes beside the archive.
+    EXPECT_EQ(QDir::currentPath(), QString::fromStdString(dir_.Path()));
+}
+
+TEST_F(MainDialogTest, OpeningTwiceListsOnce) {
+    const std::string path = WriteArchive("game.dat", ThreeEntries());
+    Open(path);
+    Open(path);
+    EXPECT_EQ(dialog_->EntryList().rowCount(), 3);
+    EXPECT_TRUE(dialogs_.messages.empty());
+}
+
+TEST_F(MainDialogTest, CancelledDialogKeepsTheOpenArchiveAndList) {
+    Open(WriteArchive("game.dat", ThreeEntries()));
+    dialogs_.answers.push_back(QString());
+    dialog_->CommandAction(MainDialog::OpenCommand)->trigger();
+    EXPECT_EQ(dialog_->LastChosenPath(), "none");
+    EXPECT_TRUE(dialog_->Archive().IsOpen());
+    EXPECT_EQ(dialog_->EntryList().rowCount(), 3);
+    EXPECT_EQ(dialog_->ProgressBar().value(), 3);
+}
+
+TEST_F(MainDialogTest, EachFailedOpenShowsItsErrorAndEmptiesTheList) {
+    Open(WriteArchive("game.dat", ThreeEntries()));
+    WriteFile(dir_ / "zip.dat", std::string("PK\x03\x04rest of it", 14));
+    Open(dir_ / "zip.dat");
+    ASSERT_EQ(dialogs_.messages.size(), 1u);
+    EXPECT_EQ(dialogs_.messages[0].caption, "Error!");
+    EXPECT_EQ(dialogs_.messages[0].text, "It`s not DAT file!\niD:0x 4034B50");
+    EXPECT_EQ(dialog_->EntryList().rowCount(), 0);
+    EXPECT_FALSE(dialog_->Archive().IsOpen());
+    // The bar keeps what the earlier load left.
+    EXPECT_EQ(dialog_->ProgressBar().value(), 3);
+
+    const std::string missing = dir_ / "gone.dat";
+    Open(missing);
+    ASSERT_EQ(dialogs_.messages.size(), 2u);
+    EXPECT_EQ(dialogs_.messages[1].text, QString::fromStdString("Can`t open DAT file!\nFile:" + missing));
+    EXPECT_EQ(dialogs_.messages[1].caption, "Error!");
+
+    dialog_->Archive().SetTableAllocator([](std::size_t) { return nullptr; });
+    Open(WriteArchive("game.dat", ThreeEntries()));
+    ASSERT_EQ(dialogs_.messages.size(), 3u);
+    EXPECT_EQ(dialogs_.messages[2].text, "Can`t creat Memory!");
+    EXPECT_EQ(dialogs_.messages[2].caption, "Error!");
+    EXPECT_EQ(dialog_->EntryList().rowCount(), 0);
+}
+
+TEST_F(MainDialogTest, InfoRightAfterStartAndAfterAFailedOpen) {
+    dialog_->CommandAction(MainDialog::InfoCommand)->trigger();
+    ASSERT_EQ(dialogs_.messages.size(), 1u);
+    EXPECT_EQ(dialogs_.messages[0].caption, "Info");
+    EXPECT_EQ(dialogs_.messages[0].text,
+              "Dat File:\niD:0x0\nTable Offset:0x0\nTable Size:0x0\nNum of Files:0\n");
+
+    WriteFile(dir_ / "other.dat", "DATV and more bytes");
+    Open(dir_ / "other.dat");
+    dialog_->CommandAction(MainDialog::InfoCommand)->trigger();
+    ASSERT_EQ(dialogs_.messages.size(), 3u);
+    EXPECT_EQ(dialogs_.messages[2].text,
+              QString::fromStdString("Dat File:" + (dir_ / "other.dat") +
+                                     "\niD:0x56544144\nTable Offset:0x0\nTable Size:0x0\nNum of "
+                                     "Files:0\n"));
+}
+
+TEST_F(MainDialogTest, DoubleClickWritesThatEntryBesideTheArchive) {
+    Open(WriteArchive("game.dat", ThreeEntries()));
+    TreeListCtrl& list = dialog_->EntryList();
+    dialog_->show();
+    QApplication::processEvents();
+    const QRect cell = list.visualRect(list.model()->index(1, 1));
+    QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, cell.center());
+    EXPECT_EQ(ReadFile(dir_ / "maps/e1m1.bsp"), std::string(2000, 'x'));
+    EXPECT_FALSE(Exists(dir_ / "readme.txt"));
+    EXPECT_EQ(dialog_->ProgressBar().value(), 3); // untouched
+
+    // Below the last row: nothing.
+    QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, QPoint(20, list.viewport()->height() - 3));
+    EXPECT_FALSE(Exists(dir_ / "readme.txt"));
+    EXPECT_TRUE(dialogs_.messages.empty());
+}
+
+TEST_F(MainDialogTest, ExtractAllWritesEverythingAndReportsAFailingEntryOnTheWay) {
+    ArchiveBuilder b = ThreeEntries();
+    b.AddStored("..\\escape.txt", "no");
+    b.AddStored("last.txt", "end");
+    Open(WriteArchive("game.dat", b));
+    dialog_->CommandAction(MainDialog::ExtractAllCommand)->trigger();
+    EXPECT_EQ(ReadFile(dir_ / "readme.txt"), "hello");
+    EXPECT_EQ(ReadFile(dir_ / "sound/door.wav"), "riff");
+    EXPECT_EQ(ReadFile(dir_ / "last.txt"), "end");
+    EXPECT_FALSE(Exists(dir_ / "../escape.txt"));
+    ASSERT_EQ(dialogs_.messages.size(), 1u);
+    EXPECT_EQ(dialogs_.messages[0].text, "Can`t Extract file");
+    EXPECT_EQ(dialogs_.messages[0].caption, "Error!");
+    EXPECT_EQ(dialogs_.messages[0].progressValue, 3); // three entries done before it
+    EXPECT_EQ(dialog_->ProgressBar().value(), 0);
+}
+
+TEST_F(MainDialogTest, ExtractAllRightAfterStartDoesNothingVisible) {
+    const QString before = QString::fromStdString(ListTree(dir_.Path()));
+    QDir::setCurrent(QString::fromStdString(dir_.Path()));
+    dialog_->CommandAction(MainDialog::ExtractAllCommand)->trigger();
+    EXPECT_TRUE(dialogs_.messages.empty());
+    EXPECT_EQ(dialog_->ProgressBar().value(), 0);
+    EXPECT_EQ(QString::fromStdString(ListTree(dir_.Path())), before);
+}
+
+TEST_F(MainDialogTest, AboutShowsTheAboutBox) {
+    QString text;
+    dialogs_.onModal = [&](QDialog& d) { text = static_cast<AboutDialog&>(d).Text(); };
+    dialog_->CommandAction(MainDialog::AboutCommand)->trigger();
+    ASSERT_EQ(dialogs_.modalTitles.size(), 1);
+    EXPECT_EQ(dialogs_.modalTitles[0], "About Velmorquin Extractor ");
+    EXPECT_TRUE(text.startsWith("Velmorquin Extractor v 1.00\n")) << text.toStdString();
+    EXPECT_EQ(text.count('\n'), 3);
+}
+
+TEST_F(MainDialogTest, F1ShowsHelp) {
+    dialog_->show();
+    QTest::keyClick(dialog_.get(), Qt::Key_F1);
+    ASSERT_EQ(dialogs_.messages.size(), 1u);
+    EXPECT_FALSE(dialogs_.messages[0].text.isEmpty());
+}
+
+TEST_F(MainDialogTest, EscExitAndEnterEndTheDialog) {
+    dialog_->show();
+    QTest::keyClick(&dialog_->EntryList(), Qt::Key_Escape);
+    EXPECT_FALSE(dialog_->isVisible());
+    EXPECT_EQ(dialog_->result(), QDialog::Rejected);
+
+    dialog_->show();
+    QTest::keyClick(&dialog_->EntryList(), Qt::Key_Return);
+    EXPECT_FALSE(dialog_->isVisible());
+    EXPECT_EQ(dialog_->result(), QDialog::Accepted);
+
+    dialog_->show();
+    dialog_->CommandAction(MainDialog::ExitCommand)->trigger();
+    EXPECT_FALSE(dialog_->isVisible());
+    EXPECT_EQ(dialog_->result(), QDialog::Rejected);
+}
+
+TEST_F(MainDialogTest, DestroyingTheWindowClosesTheArchive) {
+    Open(WriteArchive("game.dat", ThreeEntries()));
+    const int fd = dialog_->Archive().FileDescriptor();
+    ASSERT_GE(fd, 0);
+    char target[256] = {};
+    ASSERT_GT(readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target), dir_ / "game.dat");
+    dialog_.reset();
+    char after[256] = {};
+    const ssize_t n = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), after, sizeof after - 1);
+    EXPECT_TRUE(n < 0 || std::string(after) != dir_ / "game.dat");
+}
+
+TEST(AboutDialogTest, ShowsNameVersionAndIcon) {
+    AboutDialog about;
+    EXPECT_EQ(about.windowTitle(), "About Velmorquin Extractor ");
+    const QStringList lines = about.Text().split('\n');
+    ASSERT_EQ(lines.size(), 4);
+    EXPECT_EQ(lines[0], "Velmorquin Extractor v 1.00");
+    EXPECT_TRUE(lines[2].contains("2003"));
+    auto* ok = about.findChild<QPushButton*>("okButton");
+    ASSERT_NE(ok, nullptr);
+    EXPECT_TRUE(ok->isDefault());
+    auto* icon = about.findChild<QLabel*>("aboutIcon");
+    ASSERT_NE(icon, nullptr);
+    EXPECT_FALSE(icon->pixmap().isNull());
+}
+
+TEST(DesktopDialogsTest, RealMessageBoxClosesByTimer) {
+    DesktopDialogs dialogs;
+    QString seen;
+    QTimer::singleShot(50, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        seen = box->windowTitle() + "|" + box->text();
+        EXPECT_EQ(box->icon(), QMessageBox::NoIcon);
+        EXPECT_EQ(box->buttons().size(), 1);
+        box->button(QMessageBox::Ok)->click();
+    });
+    dialogs.ShowMessage(nullptr, "Can`t Extract file", "Error!");
+    EXPECT_EQ(seen, "Error!|Can`t Extract file");
+}
+
+TEST(DesktopDialogsTest, ArchiveFilterMatchesBothSpellingsThenAllFiles) {
+    const QStringList filters = ArchiveFileFilter().split(";;");
+    ASSERT_EQ(filters.size(), 2);
+    EXPECT_TRUE(filters[0].contains("*.DAT"));
+    EXPECT_TRUE(filters[0].contains("*.dat"));
+    EXPECT_TRUE(filters[1].contains("(*)"));
+}
