@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <thread>
 #include <unistd.h>
 
@@ -159,6 +160,9 @@ int RunExtract(const ExtractOptions& options) {
     std::vector<std::uint32_t> selected;
     const bool allFound = SelectEntries(archive, options.names, selected);
 
+    // Like unzip -d, a destination that does not exist yet is made.
+    std::error_code ignored;
+    std::filesystem::create_directories(options.destination, ignored);
     Destination destination;
     if (!destination.Open(options.destination)) {
         std::fprintf(stderr, "vdat: cannot open the destination folder '%s'\n",
