@@ -112,6 +112,32 @@ TEST_F(MainDialogTest, OpenListsEveryEntryWithPictureAndSizes) {
     EXPECT_EQ(QDir::currentPath(), QString::fromStdString(dir_.Path()));
 }
 
+// A long command runs to completion, yet the window keeps painting while it runs.
+TEST_F(MainDialogTest, LongOpenLetsTheListPaintMeanwhile) {
+    struct PaintCounter : QObject {
+        int paints = 0;
+        bool eventFilter(QObject*, QEvent* e) override {
+            paints += e->type() == QEvent::Paint;
+            return false;
+        }
+    } counter;
+    std::string bytes;
+    ArchiveBuilder::PutLE32(bytes, 0x54414456);
+    ArchiveBuilder::PutLE32(bytes, 13);
+    ArchiveBuilder::PutLE32(bytes, 200000 * 144);
+    bytes.push_back('x');
+    for (int i = 0; i < 200000; ++i)
+        bytes += ArchiveBuilder::Record("entry" + std::to_string(i) + ".txt", 12, 1, 0);
+    WriteFile(dir_ / "big.dat", bytes);
+    dialog_->show();
+    QApplication::processEvents();
+    dialog_->EntryList().viewport()->installEventFilter(&counter);
+    dialogs_.answers.push_back(QString::fromStdString(dir_ / "big.dat"));
+    dialog_->OnOpen(); // nothing else runs the event loop until it returns
+    EXPECT_GT(counter.paints, 0);
+    EXPECT_EQ(dialog_->EntryList().rowCount(), 200000);
+}
+
 TEST_F(MainDialogTest, OpeningTwiceListsOnce) {
     const std::string path = WriteArchive("game.dat", ThreeEntries());
     Open(path);
