@@ -10,22 +10,31 @@ bool IsDrivePrefix(std::string_view part) {
 }
 } // namespace
 
-std::optional<EntryPath> ParseEntryPath(std::string_view name) {
-    EntryPath path;
-    path.relative.reserve(name.size());
+bool IsSafeEntryName(std::string_view name) {
     std::size_t start = 0;
     for (;;) {
         const std::size_t end = std::min(name.find('\\', start), name.size());
         const std::string_view part = name.substr(start, end - start);
         if (part.empty() || part == "." || part == ".." || (start == 0 && IsDrivePrefix(part)))
-            return std::nullopt;
-        for (char c : part)
-            path.relative.push_back(c == '/' ? '_' : c);
+            return false;
         if (end == name.size())
-            break;
-        path.folderEnds.push_back(path.relative.size());
-        path.relative.push_back('/');
+            return true;
         start = end + 1;
+    }
+}
+
+std::optional<EntryPath> ParseEntryPath(std::string_view name) {
+    if (!IsSafeEntryName(name))
+        return std::nullopt;
+    EntryPath path;
+    path.relative.reserve(name.size());
+    for (char c : name) {
+        if (c == '\\') {
+            path.folderEnds.push_back(path.relative.size());
+            path.relative.push_back('/');
+        } else {
+            path.relative.push_back(c == '/' ? '_' : c);
+        }
     }
     return path;
 }

@@ -16,6 +16,10 @@ struct EntryPath {
     }
 };
 
+// False for a name that could lead outside the destination: an empty name, or one with an
+// empty, "." or ".." part or a drive prefix ("C:").
+bool IsSafeEntryName(std::string_view name);
+
 // Refuses an empty name and any name with an empty, "." or ".." part or a drive prefix ("C:").
 // A forward slash inside a part becomes '_': it must not open a folder on this system.
 std::optional<EntryPath> ParseEntryPath(std::string_view name);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <sys/mman.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -57,8 +58,21 @@ bool EntryWriter::Obtain(Buffer& buffer, std::size_t bytes) {
     if (bytes > bufferLimit_)
         return false;
     std::free(buffer.data);
-    buffer.data = static_cast<unsigned char*>(std::malloc(bytes));
-    buffer.capacity = buffer.data ? bytes : 0;
+    buffer.data = nullptr;
+    buffer.capacity = 0;
+    // Large buffers on huge pages: the kernel copies them into the page cache noticeably faster.
+    constexpr std::size_t kHuge = 2 << 20;
+    if (bytes >= kHuge) {
+        const std::size_t rounded = (bytes + kHuge - 1) / kHuge * kHuge;
+        buffer.data = static_cast<unsigned char*>(std::aligned_alloc(kHuge, rounded));
+        if (buffer.data) {
+            ::madvise(buffer.data, rounded, MADV_HUGEPAGE);
+            buffer.capacity = rounded;
+        }
+    } else {
+        buffer.data = static_cast<unsigned char*>(std::malloc(bytes));
+        buffer.capacity = buffer.data ? bytes : 0;
+    }
     return buffer.data != nullptr;
 }
 

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <memory>
 #include <numeric>
-#include <optional>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -22,32 +21,60 @@ public:
     std::vector<std::pair<std::string, std::string>> held;
 };
 
+// Names as the files they become: '/' is written as '_', so "a/b" and "a_b" are one file.
+struct OutputNameHash {
+    std::size_t operator()(std::string_view name) const {
+        std::uint64_t h = 1469598103934665603ull; // FNV-1a
+        for (char c : name)
+            h = (h ^ static_cast<unsigned char>(c == '/' ? '_' : c)) * 1099511628211ull;
+        return std::size_t(h);
+    }
+};
+struct OutputNameEqual {
+    bool operator()(std::string_view a, std::string_view b) const {
+        if (a.size() != b.size())
+            return false;
+        for (std::size_t i = 0; i < a.size(); ++i)
+            if ((a[i] == '/' ? '_' : a[i]) != (b[i] == '/' ? '_' : b[i]))
+                return false;
+        return true;
+    }
+};
+
 // Entries whose outputs meet (the same file twice, or a file where another entry needs a
 // folder) must be written in directory order to give what a sequential run gives. They are
-// rare, so they all go to one worker as a single chain, in order.
+// rare, so they all go to one worker as a single chain, in order. Works on the stored names
+// directly: no allocation per entry.
 std::vector<char> FindConflicts(const DatArchive& archive,
                                 std::span<const std::uint32_t> selected) {
     const auto entries = archive.Entries();
-    std::vector<std::optional<EntryPath>> paths(selected.size());
-    std::unordered_map<std::string_view, std::size_t> files;
-    std::unordered_set<std::string_view> folders;
+    std::unordered_map<std::string_view, std::uint32_t, OutputNameHash, OutputNameEqual> files;
+    std::unordered_set<std::string_view, OutputNameHash, OutputNameEqual> folders;
     files.reserve(selected.size());
-    for (std::size_t k = 0; k < selected.size(); ++k) {
-        paths[k] = ParseEntryPath(entries[selected[k]].entry.Name());
-        if (!paths[k])
-            continue;
-        ++files[paths[k]->relative];
-        for (std::size_t f = 0; f < paths[k]->folderEnds.size(); ++f)
-            folders.insert(paths[k]->Folder(f));
+    auto forEachFolder = [](std::string_view name, auto&& visit) {
+        for (std::size_t at = name.find('\\'); at != std::string_view::npos;
+             at = name.find('\\', at + 1))
+            if (visit(name.substr(0, at)))
+                return true;
+        return false;
+    };
+    for (std::uint32_t index : selected) {
+        const std::string_view name = entries[index].entry.Name();
+        if (!IsSafeEntryName(name))
+            continue; // refused: it writes nothing
+        ++files[name];
+        forEachFolder(name, [&](std::string_view folder) {
+            folders.insert(folder);
+            return false;
+        });
     }
     std::vector<char> conflict(selected.size(), 0);
     for (std::size_t k = 0; k < selected.size(); ++k) {
-        if (!paths[k])
+        const std::string_view name = entries[selected[k]].entry.Name();
+        if (!IsSafeEntryName(name))
             continue;
-        bool meets = files[paths[k]->relative] > 1 || folders.contains(paths[k]->relative);
-        for (std::size_t f = 0; !meets && f < paths[k]->folderEnds.size(); ++f)
-            meets = files.contains(paths[k]->Folder(f));
-        conflict[k] = meets;
+        conflict[k] = files[name] > 1 || folders.contains(name) ||
+                      forEachFolder(name, [&](std::string_view f) { return files.contains(f); });
     }
     return conflict;
 }
