@@ -15,4 +15,6 @@ AboutDialog::AboutDialog(QWidget* parent)
 
 AboutDialog::~AboutDialog() = default;
 
-QString AboutDialog::Text() const { return ui_->aboutText->text(); }
+QString AboutDialog::Text() const {
+    return ui_->aboutText->text();
+}

@@ -49,6 +49,7 @@ MainDialog::MainDialog(UserDialogs& dialogs, QWidget* parent)
     ui_->setupUi(client);
     client->setFixedSize(kClientWidth, kClientHeight);
     progress_ = std::make_unique<ProgressBarSink>(*ui_->progressBar);
+    extractor_.Writer().SetBetweenPieces([this] { progress_->LetWindowPaintIfDue(); });
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -69,7 +70,9 @@ MainDialog::MainDialog(UserDialogs& dialogs, QWidget* parent)
     EntryList().setFocus();
 }
 
-MainDialog::~MainDialog() { archive_.Close(); }
+MainDialog::~MainDialog() {
+    archive_.Close();
+}
 
 void MainDialog::BuildMenu() {
     menuBar_ = new QMenuBar(this);
@@ -112,9 +115,13 @@ QAction* MainDialog::CommandAction(Command command) const {
     return nullptr;
 }
 
-TreeListCtrl& MainDialog::EntryList() const { return *ui_->entryList; }
+TreeListCtrl& MainDialog::EntryList() const {
+    return *ui_->entryList;
+}
 
-QProgressBar& MainDialog::ProgressBar() const { return *ui_->progressBar; }
+QProgressBar& MainDialog::ProgressBar() const {
+    return *ui_->progressBar;
+}
 
 void MainDialog::OnOpen() {
     const QString chosen = dialogs_.ChooseArchive(this);
@@ -124,18 +131,16 @@ void MainDialog::OnOpen() {
     // As the desktop's own file dialog does: extraction then writes beside the archive.
     QDir::setCurrent(QFileInfo(chosen).absolutePath());
 
-    busy_ = true;
-    EntryList().DeleteAllItems();
-    const QByteArray path = chosen.toLocal8Bit();
-    if (archive_.Open(std::string_view(path.constData(), std::size_t(path.size()))))
-        archive_.LoadDirectory();
-    busy_ = false;
+    RunCommand([&] {
+        EntryList().DeleteAllItems();
+        const QByteArray path = chosen.toLocal8Bit();
+        if (archive_.Open(std::string_view(path.constData(), std::size_t(path.size()))))
+            archive_.LoadDirectory();
+    });
 }
 
 void MainDialog::OnExtractAll() {
-    busy_ = true;
-    extractor_.ExtractAll();
-    busy_ = false;
+    RunCommand([&] { extractor_.ExtractAll(); });
 }
 
 void MainDialog::OnInfo() {
@@ -152,9 +157,7 @@ void MainDialog::OnHelp() {
 }
 
 void MainDialog::OnEntryDoubleClicked(int row) {
-    busy_ = true;
-    extractor_.ExtractEntry(row);
-    busy_ = false;
+    RunCommand([&] { extractor_.ExtractEntry(row); });
 }
 
 void MainDialog::keyPressEvent(QKeyEvent* event) {
@@ -176,6 +179,8 @@ void MainDialog::keyPressEvent(QKeyEvent* event) {
 
 void MainDialog::closeEvent(QCloseEvent* event) {
     if (busy_) {
+        // The command runs to completion first; the window closes right after.
+        closePending_ = true;
         event->ignore();
         return;
     }
@@ -183,9 +188,21 @@ void MainDialog::closeEvent(QCloseEvent* event) {
 }
 
 void MainDialog::done(int result) {
-    if (busy_)
+    if (busy_) {
+        closePending_ = true;
         return; // a command is still running; it paints the window but must finish first
+    }
     QDialog::done(result);
+}
+
+void MainDialog::RunCommand(const std::function<void()>& command) {
+    busy_ = true;
+    command();
+    busy_ = false;
+    if (closePending_) {
+        closePending_ = false;
+        reject();
+    }
 }
 
 void MainDialog::ShowMessage(std::string_view text, std::string_view caption) {
@@ -200,6 +217,10 @@ void MainDialog::SetEntryText(int index, int column, std::string_view text) {
     EntryList().SetItemText(index, column, text);
 }
 
-void MainDialog::SetRange(std::uint32_t upper) { progress_->SetRange(upper); }
+void MainDialog::SetRange(std::uint32_t upper) {
+    progress_->SetRange(upper);
+}
 
-void MainDialog::SetPosition(std::uint32_t position) { progress_->SetPosition(position); }
+void MainDialog::SetPosition(std::uint32_t position) {
+    progress_->SetPosition(position);
+}

@@ -12,6 +12,7 @@
 #include <QIcon>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class QAction;
@@ -28,8 +29,13 @@ class MainDialog : public QDialog, private MessageSink, private ListSink, privat
 
 public:
     // Command identifiers of the menu.
-    enum Command { OpenCommand = 32771, ExitCommand = 2, ExtractAllCommand = 32773,
-                   InfoCommand = 32775, AboutCommand = 32774 };
+    enum Command {
+        OpenCommand = 32771,
+        ExitCommand = 2,
+        ExtractAllCommand = 32773,
+        InfoCommand = 32775,
+        AboutCommand = 32774
+    };
 
     explicit MainDialog(UserDialogs& dialogs, QWidget* parent = nullptr);
     ~MainDialog() override;
@@ -41,6 +47,7 @@ public:
     DatArchive& Archive() { return archive_; }
     const QString& LastChosenPath() const { return lastChosenPath_; }
     QMenuBar& MenuBar() const { return *menuBar_; }
+    const EntryWriter& Writer() { return extractor_.Writer(); }
 
     void OnOpen();
     void OnExtractAll();
@@ -64,6 +71,8 @@ private:
     void SetRange(std::uint32_t upper) override;
     void SetPosition(std::uint32_t position) override;
 
+    // Runs a command to completion; a close asked for meanwhile is carried out after it.
+    void RunCommand(const std::function<void()>& command);
     void BuildMenu();
     void SetUpList();
 
@@ -77,4 +86,5 @@ private:
     QIcon icon_;
     // While a command runs the window still paints; this keeps it from ending meanwhile.
     bool busy_ = false;
+    bool closePending_ = false;
 };

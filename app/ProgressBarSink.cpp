@@ -8,12 +8,15 @@ namespace {
 constexpr int kPaintIntervalMs = 40;
 }
 
-ProgressBarSink::ProgressBarSink(QProgressBar& bar) : bar_(bar) { sincePaint_.start(); }
+ProgressBarSink::ProgressBarSink(QProgressBar& bar) : bar_(bar) {
+    sincePaint_.start();
+}
 
 void ProgressBarSink::SetRange(std::uint32_t upper) {
     upper_ = upper;
-    // Entry counts stay far below INT_MAX (at most 2^32 / 144).
-    bar_.setRange(0, int(std::min<std::uint32_t>(upper, INT_MAX)));
+    // Entry counts stay far below INT_MAX (at most 2^32 / 144). A 0..0 range would turn the bar
+    // into a busy indicator; an empty archive shows an empty bar instead.
+    bar_.setRange(0, upper == 0 ? 1 : int(std::min<std::uint32_t>(upper, INT_MAX)));
     shownPixels_ = -1;
 }
 
@@ -30,6 +33,11 @@ void ProgressBarSink::SetPosition(std::uint32_t position) {
         return;
     shownPixels_ = pixels;
     bar_.setValue(int(std::min<std::uint32_t>(position, INT_MAX)));
+    if (sincePaint_.elapsed() >= kPaintIntervalMs)
+        LetWindowPaint();
+}
+
+void ProgressBarSink::LetWindowPaintIfDue() {
     if (sincePaint_.elapsed() >= kPaintIntervalMs)
         LetWindowPaint();
 }

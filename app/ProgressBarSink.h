@@ -15,6 +15,8 @@ public:
     explicit ProgressBarSink(QProgressBar& bar);
     void SetRange(std::uint32_t upper) override;
     void SetPosition(std::uint32_t position) override;
+    // For work between two positions that takes long (one large entry): paints if it is time.
+    void LetWindowPaintIfDue();
 
 private:
     int FilledPixels(std::uint32_t position) const;

@@ -65,8 +65,8 @@ bool DatArchive::Open(std::string_view path) {
     if (identifier_ != ArchiveMagic || got < kHeaderSize) {
         char text[64];
         std::snprintf(text, sizeof text, "It`s not DAT file!\niD:0x%8X", identifier_);
-        CloseFile(fd);
         messages_.ShowMessage(text, kErrorCaption);
+        CloseFile(fd);
         return false;
     }
     const ArchiveHeader h = DecodeHeader(header);
@@ -83,8 +83,8 @@ bool DatArchive::Open(std::string_view path) {
 
     entries_ = allocate_(entryCount_);
     if (!entries_) {
-        CloseFile(fd);
         messages_.ShowMessage("Can`t creat Memory!", kErrorCaption);
+        CloseFile(fd);
         return false;
     }
     fd_ = fd;
@@ -109,6 +109,10 @@ bool DatArchive::LoadDirectory() {
     constexpr std::size_t kRecordsPerChunk = 1820; // 262,080 bytes
     std::unique_ptr<unsigned char[]> chunk(
         new (std::nothrow) unsigned char[kRecordsPerChunk * kDirectoryEntrySize]);
+    if (!chunk && entryCount_ > 0) {
+        messages_.ShowMessage("Can`t creat Memory!", kErrorCaption);
+        cutShort_ = true; // nothing of the directory could be read
+    }
     std::uint64_t offset = directoryOffset_;
     std::uint32_t loaded = 0;
     while (chunk && loaded < entryCount_) {

@@ -23,9 +23,12 @@ int CreateBeneath(int dirfd, const char* relative) {
         how.mode = 0666;
         how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
         int fd = int(::syscall(SYS_openat2, dirfd, relative, &how, sizeof how));
-        if (fd >= 0 || errno != ENOSYS)
+        if (fd >= 0 || (errno != ENOSYS && errno != EPERM))
             return fd;
-        haveOpenat2 = false;
+        // Missing, or refused by a sandbox's system-call filter: checked folders make openat
+        // safe as well.
+        if (errno == ENOSYS)
+            haveOpenat2 = false;
     }
 #endif
     return ::openat(dirfd, relative, kCreateFlags, 0666);

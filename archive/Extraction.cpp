@@ -76,6 +76,23 @@ bool EntryWriter::Obtain(Buffer& buffer, std::size_t bytes) {
     return buffer.data != nullptr;
 }
 
+void EntryWriter::ReleaseBuffers() {
+    for (Buffer* buffer : {&packed_, &real_}) {
+        std::free(buffer->data);
+        buffer->data = nullptr;
+        buffer->capacity = 0;
+    }
+}
+
+bool EntryWriter::WriteInPieces(int out, const unsigned char* data, std::size_t length) const {
+    for (std::size_t done = 0; done < length; done += kCopyPiece * 16) {
+        if (!WriteAll(out, data + done, std::min(length - done, kCopyPiece * 16)))
+            return false;
+        BetweenPieces();
+    }
+    return true;
+}
+
 EntryResult EntryWriter::WriteEntry(const DatArchive& archive, std::uint32_t index,
                                     Destination& destination, MessageSink& messages) {
     const DirectoryEntry& entry = archive.Entries()[index].entry;
@@ -125,6 +142,7 @@ EntryResult EntryWriter::CopyStored(const DatArchive& archive, const DirectoryEn
         done += got;
         if (got < want)
             break;
+        BetweenPieces();
     }
     if (done < entry.realSize)
         return Result(EntryOutcome::Damaged, "data runs past the end of the archive");
@@ -150,7 +168,10 @@ EntryResult EntryWriter::Inflate(const DatArchive& archive, const DirectoryEntry
     unsigned char none = 0;
     Bytef* target = entry.realSize ? real_.data : &none;
     uLongf inflated = entry.realSize;
-    if (::uncompress(target, &inflated, packed_.data, entry.packedSize) != Z_OK)
+    BetweenPieces();
+    const int status = ::uncompress(target, &inflated, packed_.data, entry.packedSize);
+    BetweenPieces();
+    if (status != Z_OK)
         return Result(EntryOutcome::Damaged, "zlib stream does not inflate");
 
     EntryResult result = Result(EntryOutcome::Written, "");
@@ -160,7 +181,7 @@ EntryResult EntryWriter::Inflate(const DatArchive& archive, const DirectoryEntry
         std::memset(real_.data + inflated, 0, entry.realSize - inflated);
         result = Result(EntryOutcome::Damaged, "inflates to fewer bytes than its size");
     }
-    if (out >= 0 && !WriteAll(out, real_.data, entry.realSize)) {
+    if (out >= 0 && !WriteInPieces(out, real_.data, entry.realSize)) {
         (void)::ftruncate(out, 0);
         messages.ShowMessage(kExtractFailedText, kErrorCaption);
         return Result(EntryOutcome::NotWritten, "cannot write the file");
@@ -191,7 +212,11 @@ EntryResult Extractor::ExtractEntry(int row) {
     Destination destination;
     if (!OpenDestination(destination))
         return Result(EntryOutcome::NotWritten, "cannot open the destination folder");
-    return writer_.WriteEntry(archive_, std::uint32_t(row), destination, messages_);
+    const EntryResult result =
+        writer_.WriteEntry(archive_, std::uint32_t(row), destination, messages_);
+    // Staging buffers live for one command, not for the window's whole life.
+    writer_.ReleaseBuffers();
+    return result;
 }
 
 ExtractSummary Extractor::ExtractAll() {
@@ -209,6 +234,7 @@ ExtractSummary Extractor::ExtractAll() {
         summary.Add(writer_.WriteEntry(archive_, i, destination, messages_).outcome);
         progress_.SetPosition(i + 1);
     }
+    writer_.ReleaseBuffers();
     progress_.SetPosition(0);
     return summary;
 }

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 enum class EntryOutcome {
@@ -51,6 +52,11 @@ public:
 
     // Staging buffers larger than this count as memory that cannot be obtained (a test seam).
     void SetBufferLimit(std::size_t bytes) { bufferLimit_ = bytes; }
+    // Called between the pieces of one entry, so a window can repaint during a large one.
+    void SetBetweenPieces(std::function<void()> callback) { betweenPieces_ = std::move(callback); }
+    // Gives the staging buffers back; the next entry obtains them anew.
+    void ReleaseBuffers();
+    std::size_t BufferBytes() const { return packed_.capacity + real_.capacity; }
 
 private:
     struct Buffer {
@@ -65,9 +71,16 @@ private:
     EntryResult Inflate(const DatArchive& archive, const DirectoryEntry& entry, int out,
                         MessageSink& messages);
 
+    bool WriteInPieces(int out, const unsigned char* data, std::size_t length) const;
+    void BetweenPieces() const {
+        if (betweenPieces_)
+            betweenPieces_();
+    }
+
     Buffer packed_;
     Buffer real_;
     std::size_t bufferLimit_ = SIZE_MAX;
+    std::function<void()> betweenPieces_;
 };
 
 class Extractor {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <numeric>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -139,8 +140,15 @@ ExtractSummary ExtractInParallel(const DatArchive& archive, std::span<const std:
     };
     std::vector<std::thread> pool;
     pool.reserve(workers);
-    for (unsigned w = 0; w < workers; ++w)
-        pool.emplace_back(work);
+    for (unsigned w = 0; w < workers; ++w) {
+        try {
+            pool.emplace_back(work);
+        } catch (const std::system_error&) {
+            break; // no more threads to be had: the ones running share the work
+        }
+    }
+    if (pool.empty())
+        work(); // not even one: do it all here, the results are then ready in order
 
     ExtractSummary summary;
     for (std::size_t position = 0; position < count; ++position) {

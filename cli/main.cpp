@@ -49,6 +49,8 @@ int main(int argc, char** argv) {
     if (command == "info" || command == "list" || command == "test") {
         if (args.size() != 2)
             return UsageError(("'" + command + "' takes exactly one ARCHIVE").c_str());
+        if (args[1].size() > 1 && args[1][0] == '-') // an archive named so can be given as ./-x
+            return UsageError(("unknown option " + args[1]).c_str());
         if (command == "info")
             return RunInfo(args[1]);
         if (command == "list")

@@ -31,6 +31,8 @@ public:
     }
     void ShowMessage(QWidget*, const QString& text, const QString& caption) override {
         messages.push_back({text, caption, progress ? progress->value() : -1});
+        if (onMessage)
+            onMessage();
     }
     int RunModal(QDialog& dialog) override {
         modalTitles.push_back(dialog.windowTitle());
@@ -43,6 +45,7 @@ public:
     std::vector<ShownMessage> messages;
     QStringList modalTitles;
     std::function<void(QDialog&)> onModal;
+    std::function<void()> onMessage; // runs while the box would be open
     QProgressBar* progress = nullptr;
     int chooseCalls = 0;
 };

@@ -143,6 +143,41 @@ TEST_F(MainDialogTest, LongOpenKeepsTheWindowAnswering) {
     EXPECT_EQ(dialog_->EntryList().rowCount(), 200000);
 }
 
+TEST_F(MainDialogTest, EmptyArchiveShowsAnEmptyBarNotABusyOne) {
+    Open(WriteArchive("empty.dat", ArchiveBuilder()));
+    EXPECT_TRUE(dialogs_.messages.empty());
+    EXPECT_EQ(dialog_->EntryList().rowCount(), 0);
+    EXPECT_GT(dialog_->ProgressBar().maximum(), 0); // 0..0 would be Qt's busy indicator
+    EXPECT_EQ(dialog_->ProgressBar().value(), 0);
+}
+
+TEST_F(MainDialogTest, CloseAskedForDuringACommandHappensAfterIt) {
+    ArchiveBuilder b = ThreeEntries();
+    b.AddStored("\\rooted", "x"); // refused: its message box is where the close arrives
+    b.AddStored("after.txt", "after");
+    Open(WriteArchive("game.dat", b));
+    dialog_->show();
+    bool openWhileRunning = false;
+    dialogs_.onMessage = [&] {
+        dialog_->close();
+        openWhileRunning = dialog_->isVisible();
+    };
+    dialog_->CommandAction(MainDialog::ExtractAllCommand)->trigger();
+    EXPECT_TRUE(openWhileRunning);
+    EXPECT_EQ(ReadFile(dir_ / "after.txt"), "after"); // the command ran to its end
+    EXPECT_FALSE(dialog_->isVisible());                // and then the window closed
+    EXPECT_EQ(dialog_->result(), QDialog::Rejected);
+}
+
+TEST_F(MainDialogTest, StagingBuffersDoNotOutliveTheCommand) {
+    ArchiveBuilder b;
+    b.AddPacked("big.bin", std::string(4 << 20, 'z'));
+    Open(WriteArchive("game.dat", b));
+    dialog_->CommandAction(MainDialog::ExtractAllCommand)->trigger();
+    EXPECT_EQ(ReadFile(dir_ / "big.bin").size(), std::size_t(4 << 20));
+    EXPECT_EQ(dialog_->Writer().BufferBytes(), 0u);
+}
+
 TEST_F(MainDialogTest, OpeningTwiceListsOnce) {
     const std::string path = WriteArchive("game.dat", ThreeEntries());
     Open(path);
@@ -317,6 +352,7 @@ TEST(DesktopDialogsTest, RealMessageBoxClosesByTimer) {
         ASSERT_NE(box, nullptr);
         seen = box->windowTitle() + "|" + box->text();
         EXPECT_EQ(box->icon(), QMessageBox::NoIcon);
+        EXPECT_EQ(box->textFormat(), Qt::PlainText); // paths are never read as markup
         EXPECT_EQ(box->buttons().size(), 1);
         box->button(QMessageBox::Ok)->click();
     });

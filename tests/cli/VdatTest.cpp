@@ -470,6 +470,8 @@ TEST(VdatUsage, ErrorsExitTwo) {
         {"extract", "-C", s.dir.Path()},
         {"extract", archive, "-j", "0"},
         {"--nonsense"},
+        {"info", "--help"},
+        {"list", "-h"},
     };
     for (const auto& args : cases) {
         std::string shown;
