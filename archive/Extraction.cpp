@@ -130,6 +130,21 @@ EntryResult EntryWriter::CopyStored(const DatArchive& archive, const DirectoryEn
         return Result(EntryOutcome::NotWritten, "no memory");
     }
     std::uint64_t done = 0;
+    if (out >= 0) {
+        switch (CopyInKernel(archive.FileDescriptor(), entry.dataOffset, out, length, done,
+                             [this] { BetweenPieces(); })) {
+        case KernelCopy::Done:
+            return done < entry.realSize
+                       ? Result(EntryOutcome::Damaged, "data runs past the end of the archive")
+                       : Result(EntryOutcome::Written, "");
+        case KernelCopy::WriteFailed:
+            (void)::ftruncate(out, 0);
+            messages.ShowMessage(kExtractFailedText, kErrorCaption);
+            return Result(EntryOutcome::NotWritten, "cannot write the file");
+        case KernelCopy::Unsupported:
+            break; // the rest by hand, from where the kernel stopped
+        }
+    }
     while (done < length) {
         const std::size_t want = std::size_t(std::min<std::uint64_t>(length - done, kCopyPiece));
         const std::size_t got = ReadAt(archive.FileDescriptor(), real_.data, want,

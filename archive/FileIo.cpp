@@ -58,3 +58,26 @@ bool WriteAll(int fd, const void* data, std::size_t length) {
     }
     return true;
 }
+
+bool CopyInKernelPiece(int in, std::uint64_t& offset, int out, std::size_t length,
+                       std::size_t& copied, int& error) {
+    copied = 0;
+    error = 0;
+    while (copied < length) {
+        loff_t from = loff_t(offset);
+        ssize_t n = ::copy_file_range(in, &from, out, nullptr, length - copied, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            // Only a full disk or a file-size limit is final; anything else is retried by hand.
+            if (errno == ENOSPC || errno == EDQUOT || errno == EFBIG)
+                error = errno;
+            return false;
+        }
+        if (n == 0)
+            return true; // end of the archive
+        copied += std::size_t(n);
+        offset += std::uint64_t(n);
+    }
+    return true;
+}

@@ -16,3 +16,35 @@ std::size_t ReadAt(int fd, void* buffer, std::size_t length, std::uint64_t offse
 
 // Writes all of data, in pieces the kernel handles well; false if any of it could not be written.
 bool WriteAll(int fd, const void* data, std::size_t length);
+
+// Copies length bytes from in at offset to the end of out inside the kernel, without passing
+// through our memory, in pieces with afterPiece() between them. copied tells how far it got.
+// Unsupported: the kernel could not do it here (another file system, an old kernel, or a read
+// error): carry on from `copied` by hand, which also tells read errors from write errors.
+enum class KernelCopy { Done, Unsupported, WriteFailed };
+template <typename AfterPiece>
+KernelCopy CopyInKernel(int in, std::uint64_t offset, int out, std::uint64_t length,
+                        std::uint64_t& copied, AfterPiece afterPiece);
+bool CopyInKernelPiece(int in, std::uint64_t& offset, int out, std::size_t length,
+                       std::size_t& copied, int& error);
+
+template <typename AfterPiece>
+KernelCopy CopyInKernel(int in, std::uint64_t offset, int out, std::uint64_t length,
+                        std::uint64_t& copied, AfterPiece afterPiece) {
+    constexpr std::uint64_t kPiece = 8u << 20;
+    copied = 0;
+    while (copied < length) {
+        const auto want = std::size_t(length - copied < kPiece ? length - copied : kPiece);
+        std::uint64_t at = offset + copied;
+        std::size_t got = 0;
+        int error = 0;
+        const bool ok = CopyInKernelPiece(in, at, out, want, got, error);
+        copied += got;
+        if (!ok)
+            return error == 0 ? KernelCopy::Unsupported : KernelCopy::WriteFailed;
+        if (got < want)
+            return KernelCopy::Done; // the archive ended
+        afterPiece();
+    }
+    return KernelCopy::Done;
+}
