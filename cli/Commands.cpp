@@ -13,21 +13,6 @@
 #include <unistd.h>
 
 namespace {
-std::string Escaped(std::string_view name) {
-    std::string out;
-    for (char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            char hex[5];
-            std::snprintf(hex, sizeof hex, "\\x%02x", byte);
-            out += hex;
-        } else {
-            out.push_back(c);
-        }
-    }
-    return out;
-}
-
 const char* OutcomeWord(EntryOutcome outcome) {
     switch (outcome) {
     case EntryOutcome::Written:
@@ -45,7 +30,7 @@ const char* OutcomeWord(EntryOutcome outcome) {
 void ReportEntry(const DatArchive& archive, std::uint32_t index, const EntryResult& result) {
     if (result.outcome == EntryOutcome::Written)
         return;
-    const std::string name = Escaped(archive.Entries()[index].entry.Name());
+    const std::string name = EscapedName(archive.Entries()[index].entry.Name());
     std::fprintf(stderr, "vdat: %s: %s (%s)\n", name.c_str(), OutcomeWord(result.outcome),
                  result.detail);
 }
@@ -84,7 +69,7 @@ bool SelectEntries(const DatArchive& archive, const std::vector<std::string>& na
             }
         }
         if (!found) {
-            std::fprintf(stderr, "vdat: no entry named '%s'\n", Escaped(name).c_str());
+            std::fprintf(stderr, "vdat: no entry named '%s'\n", EscapedName(name).c_str());
             allFound = false;
         }
     }

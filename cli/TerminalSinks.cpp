@@ -21,17 +21,10 @@ bool OutputBuffer::Flush() {
     return !failed_;
 }
 
-void AppendEscapedName(OutputBuffer& out, std::string_view name) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    for (char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            const char escaped[4] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
-            out.Append(std::string_view(escaped, 4));
-        } else {
-            out.Append(c);
-        }
-    }
+std::string EscapedName(std::string_view name) {
+    std::string out;
+    EscapeName(name, [&](std::string_view piece) { out.append(piece); });
+    return out;
 }
 
 int TerminalList::AddEntry(std::string_view text, int image, int) {
@@ -43,7 +36,7 @@ int TerminalList::AddEntry(std::string_view text, int image, int) {
 void TerminalList::SetEntryText(int, int column, std::string_view text) {
     if (column != 1)
         return;
-    AppendEscapedName(out_, pending_);
+    EscapeName(pending_, [this](std::string_view piece) { out_.Append(piece); });
     out_.Append('\t');
     out_.Append(text);
     out_.Append('\t');

@@ -43,8 +43,23 @@ private:
 };
 
 // Names are bytes: control characters are shown as \xHH so a name cannot move the cursor or
-// break the line structure.
-void AppendEscapedName(OutputBuffer& out, std::string_view name);
+// break the line structure. put(std::string_view) receives the pieces.
+template <typename Put> void EscapeName(std::string_view name, Put&& put) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::size_t plain = 0; // start of the run of bytes that need no escape
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        if (byte >= 0x20 && byte != 0x7F)
+            continue;
+        put(name.substr(plain, i - plain));
+        const char escaped[4] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+        put(std::string_view(escaped, 4));
+        plain = i + 1;
+    }
+    put(name.substr(plain));
+}
+
+std::string EscapedName(std::string_view name);
 
 // One line per entry: NAME<TAB>SIZE-TEXT<TAB>TYPE.
 class TerminalList : public ListSink {

@@ -1,8 +1,8 @@
 // The main window end to end, through its seams, on archives built here.
+#include "MainDialog.h"
 #include "AboutDialog.h"
 #include "ArchiveBuilder.h"
 #include "FakeDialogs.h"
-#include "MainDialog.h"
 #include "TempDir.h"
 #include "TreeListCtrl.h"
 
@@ -73,8 +73,7 @@ TEST_F(MainDialogTest, WindowHasTheCaptionMenuColumnsAndFixedClientArea) {
             items << item->text();
         menus << menu->text() + ":" + items.join('|');
     }
-    EXPECT_EQ(menus.join(' '),
-              "File:Open DAT  file...|Exit Extract:Extract All|Info About:About");
+    EXPECT_EQ(menus.join(' '), "File:Open DAT  file...|Exit Extract:Extract All|Info About:About");
     TreeListCtrl& list = dialog_->EntryList();
     EXPECT_EQ(list.model()->headerData(0, Qt::Horizontal).toString(), "File List...");
     EXPECT_EQ(list.model()->headerData(1, Qt::Horizontal).toString(), "Pak Size [Real Size]");
@@ -165,7 +164,7 @@ TEST_F(MainDialogTest, CloseAskedForDuringACommandHappensAfterIt) {
     dialog_->CommandAction(MainDialog::ExtractAllCommand)->trigger();
     EXPECT_TRUE(openWhileRunning);
     EXPECT_EQ(ReadFile(dir_ / "after.txt"), "after"); // the command ran to its end
-    EXPECT_FALSE(dialog_->isVisible());                // and then the window closed
+    EXPECT_FALSE(dialog_->isVisible());               // and then the window closed
     EXPECT_EQ(dialog_->result(), QDialog::Rejected);
 }
 
@@ -211,7 +210,8 @@ TEST_F(MainDialogTest, EachFailedOpenShowsItsErrorAndEmptiesTheList) {
     const std::string missing = dir_ / "gone.dat";
     Open(missing);
     ASSERT_EQ(dialogs_.messages.size(), 2u);
-    EXPECT_EQ(dialogs_.messages[1].text, QString::fromStdString("Can`t open DAT file!\nFile:" + missing));
+    EXPECT_EQ(dialogs_.messages[1].text,
+              QString::fromStdString("Can`t open DAT file!\nFile:" + missing));
     EXPECT_EQ(dialogs_.messages[1].caption, "Error!");
 
     dialog_->Archive().SetTableAllocator([](std::size_t) { return nullptr; });
@@ -251,7 +251,8 @@ TEST_F(MainDialogTest, DoubleClickWritesThatEntryBesideTheArchive) {
     EXPECT_EQ(dialog_->ProgressBar().value(), 3); // untouched
 
     // Below the last row: nothing.
-    QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, QPoint(20, list.viewport()->height() - 3));
+    QTest::mouseDClick(list.viewport(), Qt::LeftButton, {},
+                       QPoint(20, list.viewport()->height() - 3));
     EXPECT_FALSE(Exists(dir_ / "readme.txt"));
     EXPECT_TRUE(dialogs_.messages.empty());
 }
@@ -321,11 +322,13 @@ TEST_F(MainDialogTest, DestroyingTheWindowClosesTheArchive) {
     const int fd = dialog_->Archive().FileDescriptor();
     ASSERT_GE(fd, 0);
     char target[256] = {};
-    ASSERT_GT(readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, sizeof target - 1), 0);
+    ASSERT_GT(readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, sizeof target - 1),
+              0);
     EXPECT_EQ(std::string(target), dir_ / "game.dat");
     dialog_.reset();
     char after[256] = {};
-    const ssize_t n = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), after, sizeof after - 1);
+    const ssize_t n =
+        readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), after, sizeof after - 1);
     EXPECT_TRUE(n < 0 || std::string(after) != dir_ / "game.dat");
 }
 
