@@ -3,7 +3,7 @@ BUILD ?= build
 CMAKE_FLAGS ?=
 CTEST_FLAGS ?= --output-on-failure -j2
 
-.PHONY: all deps configure build run test sanitize clean
+.PHONY: all deps configure build run test sanitize fuzz clean
 
 all: build
 
@@ -25,6 +25,11 @@ test: build
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer, in its own build folder.
 sanitize:
 	@$(MAKE) --no-print-directory test BUILD=build-asan CMAKE_FLAGS="-DVDAT_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug"
+
+# Fuzzes the archive reader and extraction with libFuzzer (clang, ASan+UBSan) in build-fuzz.
+FUZZ_SECONDS ?= 600
+fuzz:
+	@scripts/fuzz $(FUZZ_SECONDS)
 
 clean:
 	rm -rf build build-asan

@@ -1,0 +1,223 @@
+// Destinations that already hold links pointing elsewhere. The entries that would go through a
+// symlink are refused and the link is left as it is; a hard link is replaced, never written
+// through; nothing outside the destination changes, and the other entries are written.
+#include "DatArchive.h"
+#include "Extraction.h"
+
+#include "ArchiveBuilder.h"
+#include "HostileSupport.h"
+#include "Recorders.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Paths in the layout: DEST and OUTSIDE stand for the two folders.
+struct Layout {
+    std::string dest;
+    std::string outside;
+};
+
+struct LinkCase {
+    std::string name;
+    std::function<void(const Layout&)> plant;                // puts the links in place
+    std::vector<std::pair<std::string, std::string>> stored; // entry name -> content
+    std::vector<std::pair<std::string, std::string>> packed;
+    std::uint32_t refused = 0; // the rest is written
+    std::string tree;          // the destination afterwards
+    std::map<std::string, std::string> files;
+};
+
+const std::string kPrecious = "precious: must stay as it is\n";
+
+void Link(const std::string& target, const std::string& at) {
+    ASSERT_EQ(::symlink(target.c_str(), at.c_str()), 0) << at;
+}
+
+std::vector<LinkCase> Cases() {
+    return {
+        {"FolderSymlinkPointingOutside",
+         [](const Layout& l) { Link(l.outside, l.dest + "/linked"); },
+         {{"linked\\evil.txt", "escaped\n"}, {"ok.txt", "fine\n"}},
+         {{"linked\\deeper\\evil2.txt", "escaped too\n"}, {"sub\\ok2.txt", "fine too\n"}},
+         2,
+         "linked\nok.txt\nsub/\nsub/ok2.txt\n",
+         {{"ok.txt", "fine\n"}, {"sub/ok2.txt", "fine too\n"}}},
+        {"FileSymlinkPointingOutside",
+         [](const Layout& l) { Link(l.outside + "/precious.txt", l.dest + "/victim.txt"); },
+         {{"victim.txt", "overwritten\n"}, {"ok.txt", "fine\n"}},
+         {{"victim2.txt", "not planted, written\n"}},
+         1,
+         "ok.txt\nvictim.txt\nvictim2.txt\n",
+         {{"ok.txt", "fine\n"}, {"victim2.txt", "not planted, written\n"}}},
+        {"PackedEntryOnAFileSymlink",
+         [](const Layout& l) { Link(l.outside + "/precious.txt", l.dest + "/victim.txt"); },
+         {},
+         {{"victim.txt", "overwritten by a packed entry\n"}},
+         1,
+         "victim.txt\n",
+         {}},
+        {"DanglingSymlinkPointingOutside",
+         [](const Layout& l) { Link(l.outside + "/created.txt", l.dest + "/dangling.txt"); },
+         {{"dangling.txt", "would create a file outside\n"}, {"ok.txt", "fine\n"}},
+         {},
+         1,
+         "dangling.txt\nok.txt\n",
+         {{"ok.txt", "fine\n"}}},
+        {"SymlinkDeeperDown",
+         [](const Layout& l) {
+             ASSERT_EQ(::mkdir((l.dest + "/real").c_str(), 0755), 0);
+             Link("../../outside", l.dest + "/real/inner");
+         },
+         {{"real\\inner\\x.txt", "escaped\n"}, {"real\\y.txt", "fine\n"}},
+         {{"real\\inner\\sub\\z.txt", "escaped\n"}},
+         2,
+         "real/\nreal/inner\nreal/y.txt\n",
+         {{"real/y.txt", "fine\n"}}},
+        {"SymlinkStayingInsideIsRefusedToo",
+         [](const Layout& l) {
+             ASSERT_EQ(::mkdir((l.dest + "/real").c_str(), 0755), 0);
+             Link("real", l.dest + "/alias");
+         },
+         {{"alias\\x.txt", "through a link\n"}, {"real\\x.txt", "direct\n"}},
+         {},
+         1,
+         "alias\nreal/\nreal/x.txt\n",
+         {{"real/x.txt", "direct\n"}}},
+        {"HardLinkToAFileOutside",
+         [](const Layout& l) {
+             ASSERT_EQ(
+                 ::link((l.outside + "/precious.txt").c_str(), (l.dest + "/hard.txt").c_str()), 0);
+         },
+         {{"hard.txt", "replaced, not written through\n"}},
+         {},
+         0,
+         "hard.txt\n",
+         {{"hard.txt", "replaced, not written through\n"}}},
+    };
+}
+
+// Everything below a folder, with the bytes of each file and the target of each link.
+std::map<std::string, std::string> Contents(const std::string& root) {
+    std::map<std::string, std::string> out;
+    std::string listing = ListTree(root);
+    for (std::size_t start = 0, end; (end = listing.find('\n', start)) != std::string::npos;
+         start = end + 1) {
+        const std::string rel = listing.substr(start, end - start);
+        const std::string path = root + "/" + rel;
+        struct stat st;
+        if (::lstat(path.c_str(), &st) != 0)
+            continue;
+        if (S_ISREG(st.st_mode)) {
+            out[rel] = "file " + ReadFile(path);
+        } else if (S_ISLNK(st.st_mode)) {
+            char target[4096];
+            const ssize_t n = ::readlink(path.c_str(), target, sizeof target);
+            out[rel] = "link " + std::string(target, n > 0 ? std::size_t(n) : 0);
+        } else {
+            out[rel] = "folder";
+        }
+    }
+    return out;
+}
+
+// Failures name the case rather than dumping its bytes.
+void PrintTo(const LinkCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class LinksInTheDestination : public ::testing::TestWithParam<LinkCase> {
+protected:
+    // A fresh world: the archive, an outside folder with a file in it, and the destination
+    // with the case's links planted.
+    Layout MakeWorld(const TempDir& dir, const std::string& label) {
+        Layout l{dir / (label + "/dest"), dir / (label + "/outside")};
+        EXPECT_EQ(::mkdir((dir / label).c_str(), 0755), 0);
+        EXPECT_EQ(::mkdir(l.dest.c_str(), 0755), 0);
+        EXPECT_EQ(::mkdir(l.outside.c_str(), 0755), 0);
+        WriteFile(l.outside + "/precious.txt", kPrecious);
+        GetParam().plant(l);
+        return l;
+    }
+
+    std::string Archive() const {
+        ArchiveBuilder b;
+        for (const auto& [name, content] : GetParam().stored)
+            b.AddStored(name, content);
+        for (const auto& [name, content] : GetParam().packed)
+            b.AddPacked(name, content);
+        return b.Build();
+    }
+
+    void ExpectOnlyDestinationChanged(const Layout& l,
+                                      const std::map<std::string, std::string>& linksBefore,
+                                      const std::map<std::string, std::string>& outsideBefore) {
+        const LinkCase& c = GetParam();
+        EXPECT_EQ(Contents(l.outside), outsideBefore);
+        const auto after = Contents(l.dest);
+        for (const auto& [rel, what] : linksBefore) {
+            if (what.starts_with("link ")) {
+                EXPECT_EQ(after.count(rel) ? after.at(rel) : "gone", what) << rel;
+            }
+        }
+        EXPECT_EQ(ListTree(l.dest), c.tree);
+        for (const auto& [path, content] : c.files)
+            EXPECT_EQ(ReadFile(l.dest + "/" + path), content) << path;
+    }
+};
+
+TEST_P(LinksInTheDestination, RefusesWhatGoesThroughALinkAndWritesTheRest) {
+    const LinkCase& c = GetParam();
+    const auto total = std::uint32_t(c.stored.size() + c.packed.size());
+    TempDir dir;
+    const std::string archivePath = dir / "archive.dat";
+    WriteFile(archivePath, Archive());
+
+    {
+        SCOPED_TRACE("library");
+        const Layout l = MakeWorld(dir, "library");
+        const auto outsideBefore = Contents(l.outside);
+        const auto linksBefore = Contents(l.dest);
+        MessageRecorder messages;
+        ListRecorder list;
+        ProgressRecorder progress;
+        DatArchive archive(messages, list, progress);
+        ASSERT_TRUE(archive.Open(archivePath));
+        archive.LoadDirectory();
+        Extractor extractor(archive, messages, progress);
+        extractor.SetDestination(l.dest);
+        const ExtractSummary s = extractor.ExtractAll();
+        EXPECT_EQ(s.refused, c.refused);
+        EXPECT_EQ(s.written, total - c.refused);
+        EXPECT_EQ(messages.messages,
+                  std::vector<RecordedMessage>(c.refused, {"Can`t Extract file", "Error!"}));
+        ExpectOnlyDestinationChanged(l, linksBefore, outsideBefore);
+    }
+    {
+        SCOPED_TRACE("vdat");
+        const Layout l = MakeWorld(dir, "vdat");
+        const auto outsideBefore = Contents(l.outside);
+        const auto linksBefore = Contents(l.dest);
+        const VdatRun run = RunVdat({"extract", archivePath, "-C", l.dest});
+        EXPECT_EQ(run.exitCode, c.refused ? 1 : 0) << run.err;
+        EXPECT_EQ(Occurrences(run.err, "Error!: Can`t Extract file\n"), c.refused) << run.err;
+        ExtractSummary s;
+        s.written = total - c.refused;
+        s.refused = c.refused;
+        EXPECT_EQ(Occurrences(run.err, SummaryLine(s)), 1u) << run.err;
+        ExpectOnlyDestinationChanged(l, linksBefore, outsideBefore);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Destinations, LinksInTheDestination, ::testing::ValuesIn(Cases()),
+                         [](const ::testing::TestParamInfo<LinkCase>& info) {
+                             return info.param.name;
+                         });
+
+} // namespace

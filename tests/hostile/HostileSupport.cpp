@@ -1,0 +1,132 @@
+// Child processes, resource counters and scratch mounts for the hostile-archive tests.
+#include "HostileSupport.h"
+
+#include "TempDir.h"
+
+#include <csignal>
+#include <cstdio>
+#include <dirent.h>
+#include <fcntl.h>
+#include <malloc.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VDAT_HOSTILE_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define VDAT_HOSTILE_ASAN 1
+#endif
+
+#ifdef VDAT_HOSTILE_ASAN
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
+#endif
+
+VdatRun RunVdat(const std::vector<std::string>& args, VdatLimits limits) {
+    TempDir capture;
+    const std::string outPath = capture / "out", errPath = capture / "err";
+    std::vector<std::string> argv{VDAT_BIN};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> pointers;
+    for (std::string& a : argv)
+        pointers.push_back(a.data());
+    pointers.push_back(nullptr);
+
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int nothing = ::open("/dev/null", O_RDONLY);
+        if (out < 0 || err < 0 || nothing < 0)
+            ::_exit(127);
+        ::dup2(nothing, 0);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        if (limits.fileSizeLimit >= 0) {
+            // An ignored signal stays ignored across exec, so the write fails with EFBIG
+            // instead of killing vdat.
+            ::signal(SIGXFSZ, SIG_IGN);
+            rlimit limit{rlim_t(limits.fileSizeLimit), rlim_t(limits.fileSizeLimit)};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        ::execv(pointers[0], pointers.data());
+        ::_exit(127);
+    }
+    VdatRun run;
+    int status = 0;
+    if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+        run.exitCode = WEXITSTATUS(status);
+    run.out = ReadFile(outPath);
+    run.err = ReadFile(errPath);
+    return run;
+}
+
+std::size_t Occurrences(const std::string& haystack, const std::string& needle) {
+    std::size_t n = 0;
+    for (std::size_t at = haystack.find(needle); at != std::string::npos;
+         at = haystack.find(needle, at + needle.size()))
+        ++n;
+    return n;
+}
+
+std::string SummaryLine(const ExtractSummary& s) {
+    return "vdat: " + std::to_string(s.written) + " written, " + std::to_string(s.refused) +
+           " refused, " + std::to_string(s.damaged) + " damaged, " + std::to_string(s.notWritten) +
+           " not written\n";
+}
+
+std::size_t HeapInUse() {
+#ifdef VDAT_HOSTILE_ASAN
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    const struct mallinfo2 info = ::mallinfo2();
+    return info.uordblks + info.hblkhd;
+#endif
+}
+
+bool UnderAddressSanitizer() {
+#ifdef VDAT_HOSTILE_ASAN
+    return true;
+#else
+    return false;
+#endif
+}
+
+std::size_t ResidentBytes() {
+    std::FILE* f = std::fopen("/proc/self/statm", "r");
+    unsigned long size = 0, resident = 0;
+    if (f) {
+        if (std::fscanf(f, "%lu %lu", &size, &resident) != 2)
+            resident = 0;
+        std::fclose(f);
+    }
+    return resident * std::size_t(::sysconf(_SC_PAGESIZE));
+}
+
+int OpenDescriptors() {
+    DIR* dir = ::opendir("/proc/self/fd");
+    if (!dir)
+        return -1;
+    int count = 0;
+    while (const dirent* d = ::readdir(dir))
+        if (d->d_name[0] != '.')
+            ++count;
+    ::closedir(dir);
+    return count - 1; // the one opendir itself holds
+}
+
+ScopedTmpfs::ScopedTmpfs(const std::string& folder, const std::string& options, bool readOnly)
+    : folder_(folder) {
+    mounted_ =
+        ::mount("tmpfs", folder.c_str(), "tmpfs", readOnly ? MS_RDONLY : 0, options.c_str()) == 0;
+}
+
+ScopedTmpfs::~ScopedTmpfs() {
+    if (mounted_)
+        ::umount2(folder_.c_str(), MNT_DETACH);
+}

@@ -1,0 +1,50 @@
+// Helpers for the hostile-archive tests: running vdat as a child process, counting what the
+// process holds (heap, resident pages, descriptors), and small scratch mounts.
+#pragma once
+
+#include "Extraction.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+struct VdatRun {
+    int exitCode = -1; // -1: did not exit normally
+    std::string out;
+    std::string err;
+};
+
+struct VdatLimits {
+    long fileSizeLimit = -1; // RLIMIT_FSIZE for the child, with SIGXFSZ ignored; -1: none
+};
+
+// Runs build/bin/vdat with args and waits for it; its output is captured through files.
+VdatRun RunVdat(const std::vector<std::string>& args, VdatLimits limits = {});
+
+// How often needle occurs in haystack.
+std::size_t Occurrences(const std::string& haystack, const std::string& needle);
+
+// The line vdat extract ends with.
+std::string SummaryLine(const ExtractSummary& summary);
+
+// Live heap bytes, from the sanitizer's allocator when there is one, else from glibc.
+std::size_t HeapInUse();
+std::size_t ResidentBytes();
+// True under AddressSanitizer, whose quarantine and shadow memory make resident size meaningless.
+bool UnderAddressSanitizer();
+int OpenDescriptors();
+
+// A tmpfs mounted on an existing folder for the life of the object, when the system lets this
+// process mount (root with mount rights); Mounted() tells whether it did.
+class ScopedTmpfs {
+public:
+    ScopedTmpfs(const std::string& folder, const std::string& options, bool readOnly = false);
+    ~ScopedTmpfs();
+    ScopedTmpfs(const ScopedTmpfs&) = delete;
+    ScopedTmpfs& operator=(const ScopedTmpfs&) = delete;
+    bool Mounted() const { return mounted_; }
+
+private:
+    std::string folder_;
+    bool mounted_ = false;
+};

@@ -1,0 +1,271 @@
+// Resources over a long run and destinations that fail: 200,000 entries keep memory flat and
+// leave no descriptor open; a read-only destination, a full disk and a file size limit are
+// reported as failures, never as success.
+#include "DatArchive.h"
+#include "Extraction.h"
+
+#include "ArchiveBuilder.h"
+#include "HostileSupport.h"
+#include "Recorders.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::uint32_t kSoakEntries = 200000;
+constexpr std::uint32_t kEarly = 20000;
+constexpr std::uint32_t kSoakFolders = 100;
+
+std::string SoakName(std::uint32_t i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "d%02u\\f%06u.bin", unsigned(i % kSoakFolders), unsigned(i));
+    return name;
+}
+
+// Heap and resident size when extraction passes the early mark and when it reaches the end.
+class SamplingProgress : public ProgressSink {
+public:
+    void SetRange(std::uint32_t) override {}
+    void SetPosition(std::uint32_t position) override {
+        if (position == kEarly) {
+            heapEarly = HeapInUse();
+            residentEarly = ResidentBytes();
+        } else if (position == kSoakEntries) {
+            heapLate = HeapInUse();
+            residentLate = ResidentBytes();
+            descriptorsLate = OpenDescriptors();
+        }
+    }
+    std::size_t heapEarly = 0, heapLate = 0, residentEarly = 0, residentLate = 0;
+    int descriptorsLate = -1;
+};
+
+TEST(Soak, TwoHundredThousandEntriesKeepMemoryFlatAndLeaveNoDescriptorOpen) {
+    const auto start = std::chrono::steady_clock::now();
+    TempDir dir;
+    const std::string archivePath = dir / "many.dat", dest = dir / "out";
+    ASSERT_EQ(::mkdir(dest.c_str(), 0755), 0);
+    {
+        ArchiveBuilder b;
+        for (std::uint32_t i = 0; i < kSoakEntries; ++i)
+            b.AddStored(SoakName(i), std::to_string(i));
+        WriteFile(archivePath, b.Build());
+    }
+
+    const int descriptorsBefore = OpenDescriptors();
+    ASSERT_GT(descriptorsBefore, 0);
+    {
+        MessageRecorder messages;
+        NullListSink list;
+        NullProgressSink loading;
+        DatArchive archive(messages, list, loading);
+        ASSERT_TRUE(archive.Open(archivePath));
+        archive.LoadDirectory();
+        ASSERT_EQ(archive.EntryCount(), kSoakEntries);
+        SamplingProgress sampler;
+        Extractor extractor(archive, messages, sampler);
+        extractor.SetDestination(dest);
+        const ExtractSummary s = extractor.ExtractAll();
+        EXPECT_EQ(s.written, kSoakEntries);
+        EXPECT_TRUE(s.AllWritten());
+        EXPECT_TRUE(messages.messages.empty());
+
+        // 180,000 entries between the two marks: even one byte kept per entry would show.
+        const auto heapGrowth = std::int64_t(sampler.heapLate) - std::int64_t(sampler.heapEarly);
+        const auto residentGrowth =
+            std::int64_t(sampler.residentLate) - std::int64_t(sampler.residentEarly);
+        std::printf("heap %zu -> %zu bytes, resident %zu -> %zu bytes\n", sampler.heapEarly,
+                    sampler.heapLate, sampler.residentEarly, sampler.residentLate);
+        EXPECT_LT(heapGrowth, 64 * 1024);
+        if (!UnderAddressSanitizer()) {
+            EXPECT_LT(residentGrowth, 4 * 1024 * 1024);
+        }
+        // While extracting: the archive and the destination folder; after: the archive.
+        EXPECT_EQ(sampler.descriptorsLate, descriptorsBefore + 2);
+        EXPECT_EQ(OpenDescriptors(), descriptorsBefore + 1);
+    }
+    EXPECT_EQ(OpenDescriptors(), descriptorsBefore);
+
+    std::size_t files = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dest))
+        files += entry.is_regular_file();
+    EXPECT_EQ(files, kSoakEntries);
+    for (std::uint32_t i : {0u, kEarly, kSoakEntries - 1}) {
+        std::string path = SoakName(i);
+        path[3] = '/';
+        EXPECT_EQ(ReadFile(dest + "/" + path), std::to_string(i)) << path;
+    }
+    const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start);
+    std::printf("%u entries in %.1f s\n", unsigned(kSoakEntries), seconds.count());
+}
+
+// ---- destinations that fail ----------------------------------------------------------------
+
+enum class Failure { ReadOnlyMount, ReadOnlyFolder, FullTmpfs, FileSizeLimit };
+
+struct FailureCase {
+    std::string name;
+    Failure failure;
+    std::uint32_t written;
+    std::uint32_t notWritten;
+    std::string tree;
+};
+
+constexpr long kLimit = 64 * 1024;
+const std::string kSmall(100, 's');
+
+std::string FailureArchive() {
+    ArchiveBuilder b;
+    b.AddStored("small.txt", kSmall);
+    std::string big(256 * 1024, '\0');
+    for (std::size_t i = 0; i < big.size(); ++i)
+        big[i] = char(i * 7 + 1);
+    b.AddStored("big.bin", big);
+    b.AddPacked("zeros.bin", std::string(256 * 1024, '\0'));
+    b.AddStored("sub\\after.txt", kSmall);
+    return b.Build();
+}
+
+// What makes the destination fail; false when this system does not allow it.
+class Breaker {
+public:
+    Breaker(Failure failure, const std::string& dest) : failure_(failure), dest_(dest) {}
+    ~Breaker() {
+        if (failure_ == Failure::ReadOnlyFolder)
+            ::chmod(dest_.c_str(), 0755);
+    }
+    bool Arm() {
+        switch (failure_) {
+        case Failure::ReadOnlyMount:
+            mount_ = std::make_unique<ScopedTmpfs>(dest_, "size=1m", true);
+            return mount_->Mounted();
+        case Failure::ReadOnlyFolder:
+            // Permissions do not stop root.
+            return ::geteuid() != 0 && ::chmod(dest_.c_str(), 0555) == 0;
+        case Failure::FullTmpfs:
+            mount_ = std::make_unique<ScopedTmpfs>(dest_, "size=64k");
+            return mount_->Mounted();
+        case Failure::FileSizeLimit:
+            return true;
+        }
+        return false;
+    }
+
+private:
+    Failure failure_;
+    std::string dest_;
+    std::unique_ptr<ScopedTmpfs> mount_;
+};
+
+// A file size limit for this process, with the signal that would end it ignored.
+class ScopedFileSizeLimit {
+public:
+    explicit ScopedFileSizeLimit(bool on) : on_(on) {
+        if (!on_)
+            return;
+        ::getrlimit(RLIMIT_FSIZE, &saved_);
+        previous_ = ::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{rlim_t(kLimit), saved_.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~ScopedFileSizeLimit() {
+        if (!on_)
+            return;
+        ::setrlimit(RLIMIT_FSIZE, &saved_);
+        ::signal(SIGXFSZ, previous_);
+    }
+
+private:
+    bool on_;
+    rlimit saved_{};
+    void (*previous_)(int) = nullptr;
+};
+
+// Failures name the case rather than dumping its bytes.
+void PrintTo(const FailureCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class FailingDestination : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(FailingDestination, ReportsEveryEntryThatCouldNotBeWritten) {
+    const FailureCase& c = GetParam();
+    TempDir dir;
+    const std::string archivePath = dir / "archive.dat";
+    WriteFile(archivePath, FailureArchive());
+    const std::string libraryDest = dir / "library", vdatDest = dir / "vdat";
+    ASSERT_EQ(::mkdir(libraryDest.c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(vdatDest.c_str(), 0755), 0);
+    ExtractSummary expected;
+    expected.written = c.written;
+    expected.notWritten = c.notWritten;
+    const bool limited = c.failure == Failure::FileSizeLimit;
+
+    {
+        SCOPED_TRACE("library");
+        Breaker breaker(c.failure, libraryDest);
+        if (!breaker.Arm())
+            GTEST_SKIP() << "this system does not allow " << c.name;
+        MessageRecorder messages;
+        ListRecorder list;
+        ProgressRecorder progress;
+        DatArchive archive(messages, list, progress);
+        ASSERT_TRUE(archive.Open(archivePath));
+        archive.LoadDirectory();
+        Extractor extractor(archive, messages, progress);
+        extractor.SetDestination(libraryDest);
+        ExtractSummary s;
+        {
+            ScopedFileSizeLimit limit(limited);
+            s = extractor.ExtractAll();
+        }
+        EXPECT_EQ(s.written, c.written);
+        EXPECT_EQ(s.notWritten, c.notWritten);
+        EXPECT_FALSE(s.AllWritten());
+        EXPECT_EQ(messages.messages,
+                  std::vector<RecordedMessage>(c.notWritten, {"Can`t Extract file", "Error!"}));
+        EXPECT_EQ(ListTree(libraryDest), c.tree);
+        // A file that could not be written whole is left empty, never half written.
+        for (const char* name : {"big.bin", "zeros.bin"}) {
+            struct stat st;
+            if (::lstat((libraryDest + "/" + name).c_str(), &st) == 0) {
+                EXPECT_EQ(st.st_size, 0) << name;
+            }
+        }
+    }
+    {
+        SCOPED_TRACE("vdat");
+        Breaker breaker(c.failure, vdatDest);
+        ASSERT_TRUE(breaker.Arm());
+        VdatLimits limits;
+        if (limited)
+            limits.fileSizeLimit = kLimit;
+        const VdatRun run = RunVdat({"extract", archivePath, "-C", vdatDest}, limits);
+        EXPECT_EQ(run.exitCode, 1) << run.err;
+        EXPECT_EQ(Occurrences(run.err, "Error!: Can`t Extract file\n"), c.notWritten) << run.err;
+        EXPECT_EQ(Occurrences(run.err, SummaryLine(expected)), 1u) << run.err;
+        EXPECT_EQ(ListTree(vdatDest), c.tree);
+    }
+}
+
+const std::string kPartlyWritten = "big.bin\nsmall.txt\nsub/\nsub/after.txt\nzeros.bin\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Destinations, FailingDestination,
+    ::testing::Values(FailureCase{"ReadOnlyMount", Failure::ReadOnlyMount, 0, 4, ""},
+                      FailureCase{"ReadOnlyFolder", Failure::ReadOnlyFolder, 0, 4, ""},
+                      FailureCase{"FullTmpfs", Failure::FullTmpfs, 2, 2, kPartlyWritten},
+                      FailureCase{"FileSizeLimit", Failure::FileSizeLimit, 2, 2, kPartlyWritten}),
+    [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
+
+} // namespace
