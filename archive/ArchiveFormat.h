@@ -19,12 +19,14 @@ struct ArchiveHeader {
     std::uint32_t directorySize = 0;
 };
 
+// No default values: a table of a million records is obtained untouched and filled straight
+// from the file. Write DirectoryEntry{} for a zeroed one.
 struct DirectoryEntry {
-    std::array<char, kNameFieldSize> name{};
-    std::uint32_t dataOffset = 0;
-    std::uint32_t realSize = 0;
-    std::uint32_t packedSize = 0; // 0: stored raw; otherwise the length of a zlib stream
-    std::uint32_t fourthValue = 0;
+    std::array<char, kNameFieldSize> name;
+    std::uint32_t dataOffset;
+    std::uint32_t realSize;
+    std::uint32_t packedSize; // 0: stored raw; otherwise the length of a zlib stream
+    std::uint32_t fourthValue;
 
     // The bytes before the first NUL; a field without a NUL is a name of all 128 bytes.
     std::string_view Name() const;

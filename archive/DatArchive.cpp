@@ -9,13 +9,22 @@
 #include <cinttypes>
 #include <cstdio>
 #include <new>
+#include <sys/mman.h>
 
 namespace {
 constexpr char kErrorCaption[] = "Error!";
 
 std::unique_ptr<EntryRecord[]> AllocateTable(std::size_t count) {
-    // Value-initialisation would touch every page of a large table before it is filled.
-    return std::unique_ptr<EntryRecord[]>(new (std::nothrow) EntryRecord[count]);
+    // Records are not initialised here: every page of a large table is touched once, when the
+    // directory fills it, and on huge pages where the kernel offers them.
+    std::unique_ptr<EntryRecord[]> table(new (std::nothrow) EntryRecord[count]);
+    constexpr std::uintptr_t kHuge = 2 << 20;
+    const auto begin = reinterpret_cast<std::uintptr_t>(table.get());
+    const std::uintptr_t end = begin + count * sizeof(EntryRecord);
+    const std::uintptr_t first = (begin + kHuge - 1) & ~(kHuge - 1);
+    if (table && end > first + kHuge)
+        ::madvise(reinterpret_cast<void*>(first), (end - first) & ~(kHuge - 1), MADV_HUGEPAGE);
+    return table;
 }
 } // namespace
 

@@ -15,7 +15,7 @@
 
 struct EntryRecord {
     DirectoryEntry entry;
-    std::int32_t listIndex = -1; // what the list sink returned for this entry
+    std::int32_t listIndex; // what the list sink returned for this entry
 };
 
 // The column-1 text of an entry, "packed [real]", both unsigned. Kept in a small fixed buffer

@@ -91,78 +91,90 @@ ExtractSummary ExtractInParallel(const DatArchive& archive, std::span<const std:
                                  Destination& destination, unsigned workers, MessageSink& messages,
                                  const EntryReport& report) {
     const std::size_t count = selected.size();
-    std::vector<Slot> slots(count);
-
     workers = std::max(1u, std::min<unsigned>(workers, unsigned(std::max<std::size_t>(count, 1))));
+    ExtractSummary summary;
 
-    // Work items are positions in the selection. With several workers the largest entries go
-    // first, so no worker is left with a big one at the end while the others wait; entries
-    // that meet another's output form one chain, done first. Reporting keeps selection order.
+    if (workers == 1) {
+        // One at a time on this thread: nothing to hold back or hand over.
+        EntryWriter writer;
+        for (std::size_t position = 0; position < count; ++position) {
+            const EntryResult result =
+                writer.WriteEntry(archive, selected[position], destination, messages);
+            summary.Add(result.outcome);
+            report(position, selected[position], result);
+        }
+        return summary;
+    }
+
+    // Work items are positions in the selection. The largest entries go first, so no worker is
+    // left with a big one at the end while the others wait; entries that meet another's output
+    // form one chain, done first. Reporting keeps selection order.
     std::vector<std::uint32_t> order;
     std::vector<std::uint32_t> chain;
-    if (workers == 1) {
-        order.resize(count);
-        std::iota(order.begin(), order.end(), 0u);
-    } else {
-        const std::vector<char> conflict = FindConflicts(archive, selected);
-        order.reserve(count);
-        for (std::uint32_t k = 0; k < count; ++k)
-            (conflict[k] ? chain : order).push_back(k);
-        const auto entries = archive.Entries();
-        std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-            return entries[selected[a]].entry.realSize > entries[selected[b]].entry.realSize;
-        });
-    }
+    const std::vector<char> conflict = FindConflicts(archive, selected);
+    order.reserve(count);
+    for (std::uint32_t k = 0; k < count; ++k)
+        (conflict[k] ? chain : order).push_back(k);
+    const auto entries = archive.Entries();
+    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+        return entries[selected[a]].entry.realSize > entries[selected[b]].entry.realSize;
+    });
     const std::size_t items = order.size() + (chain.empty() ? 0 : 1);
 
+    std::vector<Slot> slots(count);
     std::atomic<std::size_t> next{0};
-    auto work = [&] {
+    auto writeOne = [&](EntryWriter& writer, HeldMessages& held, std::uint32_t position) {
+        Slot& slot = slots[position];
+        slot.result = writer.WriteEntry(archive, selected[position], destination, held);
+        if (!held.held.empty()) {
+            slot.messages = std::make_unique<HeldMessages>(std::move(held));
+            held.held.clear();
+        }
+        slot.done.store(true, std::memory_order_release);
+    };
+    // Takes items until none are left; afterEach runs between them.
+    auto work = [&](auto&& afterEach) {
         EntryWriter writer;
         HeldMessages held;
-        auto writeOne = [&](std::uint32_t position) {
-            Slot& slot = slots[position];
-            slot.result = writer.WriteEntry(archive, selected[position], destination, held);
-            if (!held.held.empty()) {
-                slot.messages = std::make_unique<HeldMessages>(std::move(held));
-                held.held.clear();
-            }
-            slot.done.store(true, std::memory_order_release);
-            slot.done.notify_one();
-        };
         for (std::size_t k = next++; k < items; k = next++) {
             if (!chain.empty() && k == 0) {
                 for (std::uint32_t position : chain)
-                    writeOne(position);
+                    writeOne(writer, held, position);
             } else {
-                writeOne(order[chain.empty() ? k : k - 1]);
+                writeOne(writer, held, order[chain.empty() ? k : k - 1]);
             }
+            afterEach();
+        }
+    };
+
+    // This thread works too, and between its own entries reports every finished entry that is
+    // next in order: no thread is woken per entry just to report it.
+    std::size_t reported = 0;
+    auto reportReady = [&] {
+        for (; reported < count && slots[reported].done.load(std::memory_order_acquire);
+             ++reported) {
+            Slot& slot = slots[reported];
+            if (slot.messages) {
+                for (const auto& [text, caption] : slot.messages->held)
+                    messages.ShowMessage(text, caption);
+                slot.messages.reset();
+            }
+            summary.Add(slot.result.outcome);
+            report(reported, selected[reported], slot.result);
         }
     };
     std::vector<std::thread> pool;
-    pool.reserve(workers);
-    for (unsigned w = 0; w < workers; ++w) {
+    pool.reserve(workers - 1);
+    for (unsigned w = 1; w < workers; ++w) {
         try {
-            pool.emplace_back(work);
+            pool.emplace_back(work, [] {});
         } catch (const std::system_error&) {
             break; // no more threads to be had: the ones running share the work
         }
     }
-    if (pool.empty())
-        work(); // not even one: do it all here, the results are then ready in order
-
-    ExtractSummary summary;
-    for (std::size_t position = 0; position < count; ++position) {
-        Slot& slot = slots[position];
-        slot.done.wait(false, std::memory_order_acquire);
-        if (slot.messages) {
-            for (const auto& [text, caption] : slot.messages->held)
-                messages.ShowMessage(text, caption);
-            slot.messages.reset();
-        }
-        summary.Add(slot.result.outcome);
-        report(position, selected[position], slot.result);
-    }
+    work(reportReady);
     for (auto& t : pool)
         t.join();
+    reportReady(); // everything is done now
     return summary;
 }

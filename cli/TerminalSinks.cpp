@@ -28,7 +28,9 @@ std::string EscapedName(std::string_view name) {
 }
 
 int TerminalList::AddEntry(std::string_view text, int image, int) {
-    pending_.assign(text);
+    // The line is written as it comes: the name now, its size text and type next.
+    EscapeName(text, [this](std::string_view piece) { out_.Append(piece); });
+    out_.Append('\t');
     pendingImage_ = image;
     return next_++;
 }
@@ -36,8 +38,6 @@ int TerminalList::AddEntry(std::string_view text, int image, int) {
 void TerminalList::SetEntryText(int, int column, std::string_view text) {
     if (column != 1)
         return;
-    EscapeName(pending_, [this](std::string_view piece) { out_.Append(piece); });
-    out_.Append('\t');
     out_.Append(text);
     out_.Append('\t');
     out_.Append(FileTypeLabel(FileTypeIcon(pendingImage_)));

@@ -70,8 +70,7 @@ public:
 
 private:
     OutputBuffer& out_;
-    std::string pending_; // the name and type of the entry whose size text comes next
-    int pendingImage_ = 0;
+    int pendingImage_ = 0; // the type of the entry whose size text comes next
     int next_ = 0;
 };
 

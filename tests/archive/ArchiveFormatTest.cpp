@@ -180,7 +180,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ClassifyCase{"x.Mp3", 10}, ClassifyCase{"noext", 10}));
 
 TEST(SizeText, PackedThenRealBothUnsigned) {
-    DirectoryEntry e;
+    DirectoryEntry e{};
     e.realSize = 1234;
     EXPECT_EQ(SizeText(e).String(), "0 [1234]");
     e.packedSize = 512;
