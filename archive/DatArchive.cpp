@@ -58,6 +58,7 @@ bool DatArchive::Open(std::string_view path) {
         Close();
     path_.assign(path);
     cutShort_ = false;
+    ++openCount_;
 
     std::uint64_t size = 0;
     int fd = OpenForReading(path_, size);
@@ -109,6 +110,17 @@ bool DatArchive::Open(std::string_view path) {
 }
 
 bool DatArchive::LoadDirectory() {
+    return ReadDirectory(true);
+}
+
+bool DatArchive::ListDirectory() {
+    const bool ok = ReadDirectory(false);
+    // Nothing was kept: the archive now holds no entries to extract.
+    entries_.reset();
+    return ok;
+}
+
+bool DatArchive::ReadDirectory(bool keep) {
     progress_.SetRange(entryCount_);
     progress_.SetPosition(0);
     if (!IsOpen())
@@ -124,12 +136,13 @@ bool DatArchive::LoadDirectory() {
     }
     std::uint64_t offset = directoryOffset_;
     std::uint32_t loaded = 0;
+    EntryRecord passing; // what a record is decoded into when the table is not kept
     while (chunk && loaded < entryCount_) {
         const std::size_t want = std::min<std::size_t>(kRecordsPerChunk, entryCount_ - loaded);
         const std::size_t got = ReadAt(fd_, chunk.get(), want * kDirectoryEntrySize, offset);
         const std::size_t records = got / kDirectoryEntrySize;
         for (std::size_t r = 0; r < records; ++r, ++loaded) {
-            EntryRecord& record = entries_[loaded];
+            EntryRecord& record = keep ? entries_[loaded] : passing;
             DecodeDirectoryEntry(chunk.get() + r * kDirectoryEntrySize, record.entry);
             const std::string_view name = record.entry.Name();
             record.listIndex = list_.AddEntry(name, ::ClassifyName(name), 0);

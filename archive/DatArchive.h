@@ -46,6 +46,9 @@ public:
 
     bool Open(std::string_view path);
     bool LoadDirectory();
+    // Sends every record to the list sink as LoadDirectory does, but keeps none of them, so a
+    // program that only lists touches no table: the archive holds no entries afterwards.
+    bool ListDirectory();
     void Close();
 
     static FileTypeIcon ClassifyName(std::string_view name);
@@ -65,9 +68,13 @@ public:
         return {entries_.get(), entries_ ? entryCount_ : 0};
     }
     int FileDescriptor() const { return fd_; }
+    // Changes with every Open, so bytes kept from an earlier file are never taken for this one's.
+    std::uint64_t OpenCount() const { return openCount_; }
     std::uint64_t FileSize() const { return fileSize_; }
 
 private:
+    bool ReadDirectory(bool keep);
+
     MessageSink& messages_;
     ListSink& list_;
     ProgressSink& progress_;
@@ -80,6 +87,7 @@ private:
     std::unique_ptr<EntryRecord[]> entries_;
     int fd_ = -1;
     std::uint64_t fileSize_ = 0;
+    std::uint64_t openCount_ = 0;
     bool cutShort_ = false;
     std::string path_;
 };

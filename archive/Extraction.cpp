@@ -22,6 +22,13 @@ constexpr std::uint64_t kInflateSlack = 64;
 // Stored entries are copied in pieces of this size instead of through one real-size buffer.
 constexpr std::size_t kCopyPiece = 1024 * 1024;
 
+// The read window for small packed entries: entries up to a sixteenth of it are read through
+// it, and only while they come one after another (with gaps of at most a quarter of it, as
+// when two workers take turns); scattered entries read just their own bytes.
+constexpr std::size_t kWindowSize = 256 * 1024;
+constexpr std::size_t kWindowEntryLimit = kWindowSize / 16;
+constexpr std::uint64_t kWindowGap = kWindowSize / 4;
+
 std::uint64_t BytesAvailable(const DatArchive& archive, std::uint32_t offset) {
     return archive.FileSize() > offset ? archive.FileSize() - offset : 0;
 }
@@ -77,11 +84,43 @@ bool EntryWriter::Obtain(Buffer& buffer, std::size_t bytes) {
 }
 
 void EntryWriter::ReleaseBuffers() {
-    for (Buffer* buffer : {&packed_, &real_}) {
+    for (Buffer* buffer : {&packed_, &real_, &window_}) {
         std::free(buffer->data);
         buffer->data = nullptr;
         buffer->capacity = 0;
     }
+    // The next command may read another archive, or this one changed on disk.
+    windowArchive_ = nullptr;
+    windowLength_ = 0;
+    lastEnd_ = 0;
+}
+
+const unsigned char* EntryWriter::ReadPacked(const DatArchive& archive, const DirectoryEntry& entry,
+                                             bool& noMemory) {
+    noMemory = false;
+    const std::uint64_t begin = entry.dataOffset;
+    const std::uint64_t end = begin + entry.packedSize;
+    const bool following = begin >= lastEnd_ && begin - lastEnd_ <= kWindowGap;
+    lastEnd_ = end;
+    if (entry.packedSize <= kWindowEntryLimit && Obtain(window_, kWindowSize)) {
+        if (windowArchive_ == &archive && windowOpenCount_ == archive.OpenCount() &&
+            begin >= windowStart_ && end <= windowStart_ + windowLength_)
+            return window_.data + (begin - windowStart_);
+        windowArchive_ = &archive;
+        windowOpenCount_ = archive.OpenCount();
+        windowStart_ = begin;
+        windowLength_ = ReadAt(archive.FileDescriptor(), window_.data,
+                               following ? kWindowSize : entry.packedSize, begin);
+        return windowLength_ >= entry.packedSize ? window_.data : nullptr;
+    }
+    if (!Obtain(packed_, entry.packedSize)) {
+        noMemory = true;
+        return nullptr;
+    }
+    if (ReadAt(archive.FileDescriptor(), packed_.data, entry.packedSize, entry.dataOffset) <
+        entry.packedSize)
+        return nullptr;
+    return packed_.data;
 }
 
 bool EntryWriter::WriteInPieces(int out, const unsigned char* data, std::size_t length) const {
@@ -170,12 +209,13 @@ EntryResult EntryWriter::Inflate(const DatArchive& archive, const DirectoryEntry
         return Result(EntryOutcome::Damaged, "data runs past the end of the archive");
     if (entry.realSize > kMaxInflateRatio * entry.packedSize + kInflateSlack)
         return Result(EntryOutcome::Damaged, "real size is more than the data can hold");
-    if (!Obtain(real_, entry.realSize) || !Obtain(packed_, entry.packedSize)) {
+    bool noMemory = !Obtain(real_, entry.realSize);
+    const unsigned char* packed = noMemory ? nullptr : ReadPacked(archive, entry, noMemory);
+    if (noMemory) {
         messages.ShowMessage(kExtractFailedText, kErrorCaption);
         return Result(EntryOutcome::NotWritten, "no memory");
     }
-    if (ReadAt(archive.FileDescriptor(), packed_.data, entry.packedSize, entry.dataOffset) <
-        entry.packedSize)
+    if (!packed)
         return Result(EntryOutcome::Damaged, "cannot read the data");
 
     // A zero-size entry still has its stream checked; the one-byte stand-in keeps zlib away
@@ -184,7 +224,7 @@ EntryResult EntryWriter::Inflate(const DatArchive& archive, const DirectoryEntry
     Bytef* target = entry.realSize ? real_.data : &none;
     uLongf inflated = entry.realSize;
     BetweenPieces();
-    const int status = ::uncompress(target, &inflated, packed_.data, entry.packedSize);
+    const int status = ::uncompress(target, &inflated, packed, entry.packedSize);
     BetweenPieces();
     if (status != Z_OK)
         return Result(EntryOutcome::Damaged, "zlib stream does not inflate");

@@ -56,7 +56,7 @@ public:
     void SetBetweenPieces(std::function<void()> callback) { betweenPieces_ = std::move(callback); }
     // Gives the staging buffers back; the next entry obtains them anew.
     void ReleaseBuffers();
-    std::size_t BufferBytes() const { return packed_.capacity + real_.capacity; }
+    std::size_t BufferBytes() const { return packed_.capacity + real_.capacity + window_.capacity; }
 
 private:
     struct Buffer {
@@ -71,6 +71,9 @@ private:
     EntryResult Inflate(const DatArchive& archive, const DirectoryEntry& entry, int out,
                         MessageSink& messages);
 
+    // Where the entry's packed bytes are now, or null when the file does not hold them all.
+    const unsigned char* ReadPacked(const DatArchive& archive, const DirectoryEntry& entry,
+                                    bool& noMemory);
     bool WriteInPieces(int out, const unsigned char* data, std::size_t length) const;
     void BetweenPieces() const {
         if (betweenPieces_)
@@ -79,6 +82,14 @@ private:
 
     Buffer packed_;
     Buffer real_;
+    // Small entries usually lie one after another: one read of the archive brings the packed
+    // data of hundreds of them. The window holds the bytes from windowStart_ on.
+    Buffer window_;
+    const DatArchive* windowArchive_ = nullptr;
+    std::uint64_t windowOpenCount_ = 0;
+    std::uint64_t windowStart_ = 0;
+    std::size_t windowLength_ = 0;
+    std::uint64_t lastEnd_ = 0; // where the previous entry's packed data ended
     std::size_t bufferLimit_ = SIZE_MAX;
     std::function<void()> betweenPieces_;
 };

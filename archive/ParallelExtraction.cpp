@@ -106,9 +106,10 @@ ExtractSummary ExtractInParallel(const DatArchive& archive, std::span<const std:
         return summary;
     }
 
-    // Work items are positions in the selection. The largest entries go first, so no worker is
-    // left with a big one at the end while the others wait; entries that meet another's output
-    // form one chain, done first. Reporting keeps selection order.
+    // Work items are positions in the selection. The large entries go first, largest first, so
+    // no worker is left with a big one at the end while the others wait; the small ones keep
+    // directory order, so each worker reads the archive front to back. Entries that meet
+    // another's output form one chain, done first. Reporting keeps selection order.
     std::vector<std::uint32_t> order;
     std::vector<std::uint32_t> chain;
     const std::vector<char> conflict = FindConflicts(archive, selected);
@@ -116,9 +117,13 @@ ExtractSummary ExtractInParallel(const DatArchive& archive, std::span<const std:
     for (std::uint32_t k = 0; k < count; ++k)
         (conflict[k] ? chain : order).push_back(k);
     const auto entries = archive.Entries();
-    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-        return entries[selected[a]].entry.realSize > entries[selected[b]].entry.realSize;
-    });
+    constexpr std::uint32_t kLargeEntry = 1 << 20;
+    auto weight = [&](std::uint32_t k) {
+        const std::uint32_t size = entries[selected[k]].entry.realSize;
+        return size >= kLargeEntry ? size : 0;
+    };
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::uint32_t a, std::uint32_t b) { return weight(a) > weight(b); });
     const std::size_t items = order.size() + (chain.empty() ? 0 : 1);
 
     std::vector<Slot> slots(count);

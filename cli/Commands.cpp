@@ -100,9 +100,10 @@ int RunList(const std::string& path) {
     TerminalList list(out);
     NullProgressSink progress;
     DatArchive archive(messages, list, progress);
-    bool cutShort = false;
-    if (!Load(archive, path, cutShort))
+    if (!archive.Open(path))
         return kExitFailed;
+    archive.ListDirectory();
+    const bool cutShort = archive.IsDirectoryCutShort();
     if (!out.Flush()) {
         std::fprintf(stderr, "vdat: cannot write the list\n");
         return kExitFailed;

@@ -234,6 +234,31 @@ TEST(CutShortDirectory, LoadsOnlyWholeRecordsAndSaysSo) {
                                        "Num of Files:7\n");
 }
 
+// Listing without keeping: the same rows and messages as loading, and afterwards nothing that
+// extraction could mistake for a loaded table.
+TEST(ListDirectory, SendsWhatLoadingSendsAndKeepsNothing) {
+    for (const std::string& bytes : {ThreeEntries(), CutShortKiB()}) {
+        Harness loaded, listed;
+        const std::string path = loaded.Write(bytes);
+        ASSERT_TRUE(loaded.archive.Open(path));
+        loaded.archive.LoadDirectory();
+        ASSERT_TRUE(listed.archive.Open(path));
+        listed.archive.ListDirectory();
+
+        ASSERT_EQ(listed.list.rows.size(), loaded.list.rows.size());
+        for (std::size_t i = 0; i < loaded.list.rows.size(); ++i) {
+            EXPECT_EQ(listed.list.rows[i].name, loaded.list.rows[i].name);
+            EXPECT_EQ(listed.list.rows[i].image, loaded.list.rows[i].image);
+            EXPECT_EQ(listed.list.rows[i].sizeText, loaded.list.rows[i].sizeText);
+        }
+        EXPECT_EQ(listed.messages.messages, loaded.messages.messages);
+        EXPECT_EQ(listed.archive.IsDirectoryCutShort(), loaded.archive.IsDirectoryCutShort());
+        EXPECT_EQ(listed.progress.position, loaded.progress.position);
+        EXPECT_TRUE(listed.archive.Entries().empty());
+        EXPECT_FALSE(loaded.archive.Entries().empty());
+    }
+}
+
 TEST(CutShortDirectory, TableIsSizedByTheFileNotTheHeader) {
     Harness h;
     std::vector<std::size_t> asked;

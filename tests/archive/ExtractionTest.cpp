@@ -2,6 +2,7 @@
 // names and symlinks that would lead outside the destination, and failures to get memory or
 // to write.
 #include "Harness.h"
+#include "ParallelExtraction.h"
 
 #include <gtest/gtest.h>
 
@@ -497,6 +498,84 @@ TEST(Extract, OffsetsBeyondTwoGibibytes) {
     EXPECT_EQ(h.Output("far/stored.bin"), stored);
     EXPECT_EQ(h.Output("far/packed.bin"), content);
     EXPECT_TRUE(h.messages.messages.empty());
+}
+
+// Small packed entries are read through a window onto the archive: whatever order they are
+// asked for in, and wherever a window boundary falls, each gets exactly its own bytes.
+std::string Varied(std::size_t i) {
+    std::string out(1 + (i * 7919) % 20000, '\0');
+    for (std::size_t k = 0; k < out.size(); ++k)
+        out[k] = char("window"[k % 6] + (k / 97 + i) % 5);
+    return out;
+}
+
+TEST(ReadWindow, EntriesInAnyOrderGetTheirOwnBytes) {
+    ExtractHarness h;
+    ArchiveBuilder b;
+    constexpr std::size_t kCount = 700;
+    for (std::size_t i = 0; i < kCount; ++i) {
+        const std::string name = "d" + std::to_string(i % 9) + "\\e" + std::to_string(i);
+        i % 7 == 3 ? b.AddStored(name, Varied(i)) : b.AddPacked(name, Varied(i));
+    }
+    h.Load(b);
+    auto check = [&](const std::string& folder, std::span<const std::uint32_t> which) {
+        for (std::uint32_t i : which)
+            ASSERT_EQ(ReadFile(folder + "/d" + std::to_string(i % 9) + "/e" + std::to_string(i)),
+                      Varied(i))
+                << "entry " << i;
+    };
+    std::vector<std::uint32_t> all(kCount);
+    for (std::uint32_t i = 0; i < kCount; ++i)
+        all[i] = i;
+    EXPECT_EQ(h.extractor.ExtractAll().written, kCount);
+    check(h.out, all);
+
+    // Backwards, every third then the rest, with one and with two workers.
+    std::vector<std::uint32_t> backwards(all.rbegin(), all.rend());
+    std::vector<std::uint32_t> strided;
+    for (std::uint32_t start : {0u, 1u, 2u})
+        for (std::uint32_t i = start; i < kCount; i += 3)
+            strided.push_back(i);
+    int round = 0;
+    for (const auto* order : {&backwards, &strided}) {
+        for (unsigned workers : {1u, 2u}) {
+            const std::string folder = h.dir / ("round" + std::to_string(round++));
+            ::mkdir(folder.c_str(), 0755);
+            Destination destination;
+            ASSERT_TRUE(destination.Open(folder));
+            const ExtractSummary summary =
+                ExtractInParallel(h.archive, *order, destination, workers, h.messages,
+                                  [](std::size_t, std::uint32_t, const EntryResult&) {});
+            EXPECT_EQ(summary.written, kCount);
+            check(folder, *order);
+        }
+    }
+    EXPECT_TRUE(h.messages.messages.empty());
+}
+
+// Two archives of the same layout and different bytes, opened in turn by one DatArchive and
+// written by one writer that is never told to let go of what it read.
+TEST(ReadWindow, AReopenedArchiveIsNeverServedTheEarlierFilesBytes) {
+    Harness h;
+    ArchiveBuilder first, second;
+    for (const char* name : {"a.txt", "b.txt"}) {
+        first.AddPacked(name, std::string(3000, 'x') + name, 0);
+        second.AddPacked(name, std::string(3000, 'y') + name, 0);
+    }
+    ASSERT_EQ(first.Build().size(), second.Build().size());
+    const std::string out = h.dir / "out";
+    ::mkdir(out.c_str(), 0755);
+    Destination destination;
+    ASSERT_TRUE(destination.Open(out));
+    EntryWriter writer;
+
+    ASSERT_TRUE(h.OpenBytes(first.Build(), "first.dat"));
+    EXPECT_EQ(writer.WriteEntry(h.archive, 0, destination, h.messages).outcome,
+              EntryOutcome::Written);
+    ASSERT_TRUE(h.OpenBytes(second.Build(), "second.dat"));
+    EXPECT_EQ(writer.WriteEntry(h.archive, 1, destination, h.messages).outcome,
+              EntryOutcome::Written);
+    EXPECT_EQ(ReadFile(out + "/b.txt"), std::string(3000, 'y') + "b.txt");
 }
 
 } // namespace
