@@ -95,24 +95,31 @@ void EntryWriter::ReleaseBuffers() {
     lastEnd_ = 0;
 }
 
-const unsigned char* EntryWriter::ReadPacked(const DatArchive& archive, const DirectoryEntry& entry,
-                                             bool& noMemory) {
-    noMemory = false;
-    const std::uint64_t begin = entry.dataOffset;
-    const std::uint64_t end = begin + entry.packedSize;
+const unsigned char* EntryWriter::ReadThroughWindow(const DatArchive& archive, std::uint64_t begin,
+                                                    std::size_t length) {
+    const std::uint64_t end = begin + length;
     const bool following = begin >= lastEnd_ && begin - lastEnd_ <= kWindowGap;
     lastEnd_ = end;
-    if (entry.packedSize <= kWindowEntryLimit && Obtain(window_, kWindowSize)) {
-        if (windowArchive_ == &archive && windowOpenCount_ == archive.OpenCount() &&
-            begin >= windowStart_ && end <= windowStart_ + windowLength_)
-            return window_.data + (begin - windowStart_);
+    if (length > kWindowEntryLimit || !Obtain(window_, kWindowSize))
+        return nullptr;
+    if (windowArchive_ != &archive || windowOpenCount_ != archive.OpenCount() ||
+        begin < windowStart_ || end > windowStart_ + windowLength_) {
         windowArchive_ = &archive;
         windowOpenCount_ = archive.OpenCount();
         windowStart_ = begin;
-        windowLength_ = ReadAt(archive.FileDescriptor(), window_.data,
-                               following ? kWindowSize : entry.packedSize, begin);
-        return windowLength_ >= entry.packedSize ? window_.data : nullptr;
+        windowLength_ =
+            ReadAt(archive.FileDescriptor(), window_.data, following ? kWindowSize : length, begin);
+        if (windowLength_ < length)
+            return nullptr;
     }
+    return window_.data + (begin - windowStart_);
+}
+
+const unsigned char* EntryWriter::ReadPacked(const DatArchive& archive, const DirectoryEntry& entry,
+                                             bool& noMemory) {
+    noMemory = false;
+    if (const unsigned char* data = ReadThroughWindow(archive, entry.dataOffset, entry.packedSize))
+        return data;
     if (!Obtain(packed_, entry.packedSize)) {
         noMemory = true;
         return nullptr;
@@ -164,6 +171,17 @@ EntryResult EntryWriter::CopyStored(const DatArchive& archive, const DirectoryEn
                                     MessageSink& messages) {
     const std::uint64_t available = BytesAvailable(archive, entry.dataOffset);
     const std::uint64_t length = std::min<std::uint64_t>(entry.realSize, available);
+    // A small file is one write from the window: cheaper than setting up a copy in the kernel.
+    if (const unsigned char* data = ReadThroughWindow(archive, entry.dataOffset, length)) {
+        if (out >= 0 && !WriteAll(out, data, length)) {
+            (void)::ftruncate(out, 0);
+            messages.ShowMessage(kExtractFailedText, kErrorCaption);
+            return Result(EntryOutcome::NotWritten, "cannot write the file");
+        }
+        return length < entry.realSize
+                   ? Result(EntryOutcome::Damaged, "data runs past the end of the archive")
+                   : Result(EntryOutcome::Written, "");
+    }
     if (!Obtain(real_, std::size_t(std::min<std::uint64_t>(length, kCopyPiece)))) {
         messages.ShowMessage(kExtractFailedText, kErrorCaption);
         return Result(EntryOutcome::NotWritten, "no memory");

@@ -71,6 +71,10 @@ private:
     EntryResult Inflate(const DatArchive& archive, const DirectoryEntry& entry, int out,
                         MessageSink& messages);
 
+    // Where the archive's bytes [begin, begin + length) are now, read through the window; null
+    // when they are too many for it or the file does not hold them all.
+    const unsigned char* ReadThroughWindow(const DatArchive& archive, std::uint64_t begin,
+                                           std::size_t length);
     // Where the entry's packed bytes are now, or null when the file does not hold them all.
     const unsigned char* ReadPacked(const DatArchive& archive, const DirectoryEntry& entry,
                                     bool& noMemory);
