@@ -38,6 +38,20 @@ EntryResult Result(EntryOutcome outcome, const char* detail) {
 }
 } // namespace
 
+const char* OutcomeWord(EntryOutcome outcome) {
+    switch (outcome) {
+    case EntryOutcome::Written:
+        return "written";
+    case EntryOutcome::Refused:
+        return "refused";
+    case EntryOutcome::NotWritten:
+        return "not written";
+    case EntryOutcome::Damaged:
+        return "damaged";
+    }
+    return "";
+}
+
 void ExtractSummary::Add(EntryOutcome outcome) {
     switch (outcome) {
     case EntryOutcome::Written:

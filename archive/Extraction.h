@@ -33,6 +33,9 @@ struct ExtractSummary {
     bool AllWritten() const { return refused == 0 && notWritten == 0 && damaged == 0; }
 };
 
+// "written", "refused", "not written" or "damaged", as summaries and reports name outcomes.
+const char* OutcomeWord(EntryOutcome outcome);
+
 // The text every extraction failure that the user must see is reported with.
 inline constexpr char kExtractFailedText[] = "Can`t Extract file";
 

@@ -13,20 +13,6 @@
 #include <unistd.h>
 
 namespace {
-const char* OutcomeWord(EntryOutcome outcome) {
-    switch (outcome) {
-    case EntryOutcome::Written:
-        return "written";
-    case EntryOutcome::Refused:
-        return "refused";
-    case EntryOutcome::NotWritten:
-        return "not written";
-    case EntryOutcome::Damaged:
-        return "damaged";
-    }
-    return "";
-}
-
 void ReportEntry(const DatArchive& archive, std::uint32_t index, const EntryResult& result) {
     if (result.outcome == EntryOutcome::Written)
         return;

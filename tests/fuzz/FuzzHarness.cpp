@@ -89,20 +89,6 @@ std::uint32_t LE32(const std::uint8_t* p) {
            std::uint32_t(p[3]) << 24;
 }
 
-const char* OutcomeName(EntryOutcome outcome) {
-    switch (outcome) {
-    case EntryOutcome::Written:
-        return "written";
-    case EntryOutcome::Refused:
-        return "refused";
-    case EntryOutcome::NotWritten:
-        return "not written";
-    case EntryOutcome::Damaged:
-        return "damaged";
-    }
-    return "?";
-}
-
 // ---- the workspace, made once per process --------------------------------------------------
 
 struct Workspace {
@@ -541,11 +527,11 @@ void CheckOutcomes(const Model& model, const Observed& seen, const std::set<std:
         const EntryOutcome got = seen.outcomes[i];
         const std::string who = "entry " + std::to_string(i) + " '" + Printable(e.name) + "' ";
         EXPECT_OR_FAIL(seen.testOutcomes[i] == e.data, who + "tests " +
-                                                           OutcomeName(seen.testOutcomes[i]) +
-                                                           ", its data is " + OutcomeName(e.data));
+                                                           OutcomeWord(seen.testOutcomes[i]) +
+                                                           ", its data is " + OutcomeWord(e.data));
         if (!e.path || e.underLink) {
             EXPECT_OR_FAIL(got == EntryOutcome::Refused,
-                           who + "was " + OutcomeName(got) + ", it must be refused");
+                           who + "was " + OutcomeWord(got) + ", it must be refused");
         } else {
             // A file where one of its folders must go, or a folder where it must go.
             bool conflict = folders.contains(*e.path);
@@ -553,8 +539,8 @@ void CheckOutcomes(const Model& model, const Observed& seen, const std::set<std:
                  at = e.path->find('/', at + 1))
                 conflict = files.contains(e.path->substr(0, at));
             EXPECT_OR_FAIL(got == e.data || (conflict && got == EntryOutcome::NotWritten),
-                           who + "was " + OutcomeName(got) + ", its data is " +
-                               OutcomeName(e.data));
+                           who + "was " + OutcomeWord(got) + ", its data is " +
+                               OutcomeWord(e.data));
         }
         const bool tells = got == EntryOutcome::Refused || got == EntryOutcome::NotWritten;
         EXPECT_OR_FAIL(seen.messagesShown[i] == (tells ? 1u : 0u),
