@@ -22,7 +22,7 @@ constexpr std::uint64_t kInflateSlack = 64;
 // Stored entries are copied in pieces of this size instead of through one real-size buffer.
 constexpr std::size_t kCopyPiece = 1024 * 1024;
 
-// The read window for small packed entries: entries up to a sixteenth of it are read through
+// The read window for small entries: entries up to a sixteenth of it are read through
 // it, and only while they come one after another (with gaps of at most a quarter of it, as
 // when two workers take turns); scattered entries read just their own bytes.
 constexpr std::size_t kWindowSize = 256 * 1024;
