@@ -10,7 +10,8 @@ namespace {
 std::string Lines(const std::string& what, int count) {
     std::string out;
     for (int i = 0; i < count; ++i)
-        out += what + " line " + std::to_string(i) + ": the quick brown fox jumps over the lazy dog\n";
+        out +=
+            what + " line " + std::to_string(i) + ": the quick brown fox jumps over the lazy dog\n";
     return out;
 }
 

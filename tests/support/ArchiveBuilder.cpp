@@ -20,9 +20,8 @@ std::string ArchiveBuilder::Zlib(std::string_view content, int level) {
     return out;
 }
 
-std::string ArchiveBuilder::Record(std::string_view name, std::uint32_t offset,
-                                   std::uint32_t real, std::uint32_t packed,
-                                   std::uint32_t fourth) {
+std::string ArchiveBuilder::Record(std::string_view name, std::uint32_t offset, std::uint32_t real,
+                                   std::uint32_t packed, std::uint32_t fourth) {
     std::string out(128, '\0');
     std::copy_n(name.begin(), std::min<std::size_t>(name.size(), 128), out.begin());
     PutLE32(out, offset);
