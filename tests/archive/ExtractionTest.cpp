@@ -500,8 +500,8 @@ TEST(Extract, OffsetsBeyondTwoGibibytes) {
     EXPECT_TRUE(h.messages.messages.empty());
 }
 
-// Small packed entries are read through a window onto the archive: whatever order they are
-// asked for in, and wherever a window boundary falls, each gets exactly its own bytes.
+// Small entries, packed and stored, are read through a window onto the archive: whatever order
+// they are asked for in, and wherever a window boundary falls, each gets exactly its own bytes.
 std::string Varied(std::size_t i) {
     std::string out(1 + (i * 7919) % 20000, '\0');
     for (std::size_t k = 0; k < out.size(); ++k)
