@@ -90,3 +90,7 @@ Destination::Status Destination::CreateOutput(const EntryPath& path, int& fd) {
     fd = CreateBeneath(fd_, name);
     return fd >= 0 ? Status::Ok : Status::Failed;
 }
+
+void Destination::RemoveOutput(const EntryPath& path) {
+    (void)::unlinkat(fd_, path.relative.c_str(), 0);
+}

@@ -29,6 +29,9 @@ public:
     // elsewhere is never written through; a symlink at the name is refused and left alone.
     Status CreateOutput(const EntryPath& path, int& fd);
 
+    // Removes an output this run created, when what it holds must not stay.
+    void RemoveOutput(const EntryPath& path);
+
 private:
     int fd_ = -1;
     std::mutex mutex_;

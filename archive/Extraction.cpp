@@ -48,6 +48,8 @@ const char* OutcomeWord(EntryOutcome outcome) {
         return "not written";
     case EntryOutcome::Damaged:
         return "damaged";
+    case EntryOutcome::Stopped:
+        return "stopped";
     }
     return "";
 }
@@ -65,6 +67,9 @@ void ExtractSummary::Add(EntryOutcome outcome) {
         break;
     case EntryOutcome::Damaged:
         ++damaged;
+        break;
+    case EntryOutcome::Stopped:
+        ++stopped;
         break;
     }
 }
@@ -144,18 +149,22 @@ const unsigned char* EntryWriter::ReadPacked(const DatArchive& archive, const Di
     return packed_.data;
 }
 
-bool EntryWriter::WriteInPieces(int out, const unsigned char* data, std::size_t length) const {
+EntryWriter::PieceWrite EntryWriter::WriteInPieces(int out, const unsigned char* data,
+                                                   std::size_t length) const {
     for (std::size_t done = 0; done < length; done += kCopyPiece * 16) {
         if (!WriteAll(out, data + done, std::min(length - done, kCopyPiece * 16)))
-            return false;
-        BetweenPieces();
+            return PieceWrite::Failed;
+        if (!BetweenPieces())
+            return PieceWrite::Stopped;
     }
-    return true;
+    return PieceWrite::Done;
 }
 
 EntryResult EntryWriter::WriteEntry(const DatArchive& archive, std::uint32_t index,
                                     Destination& destination, MessageSink& messages) {
     const DirectoryEntry& entry = archive.Entries()[index].entry;
+    if (StopAsked())
+        return Result(EntryOutcome::Stopped, "the run was stopped");
     const auto path = ParseEntryPath(entry.Name());
     if (!path) {
         messages.ShowMessage(kExtractFailedText, kErrorCaption);
@@ -174,10 +183,14 @@ EntryResult EntryWriter::WriteEntry(const DatArchive& archive, std::uint32_t ind
 
     EntryResult result = entry.IsPacked() ? Inflate(archive, entry, out, messages)
                                           : CopyStored(archive, entry, out, messages);
-    if (::close(out) != 0 && result.outcome != EntryOutcome::NotWritten) {
+    if (::close(out) != 0 && result.outcome != EntryOutcome::NotWritten &&
+        result.outcome != EntryOutcome::Stopped) {
         messages.ShowMessage(kExtractFailedText, kErrorCaption);
         result = Result(EntryOutcome::NotWritten, "cannot write the file");
     }
+    // Part of an entry under its name would pass for the whole of it.
+    if (result.outcome == EntryOutcome::Stopped)
+        destination.RemoveOutput(*path);
     return result;
 }
 
@@ -203,7 +216,7 @@ EntryResult EntryWriter::CopyStored(const DatArchive& archive, const DirectoryEn
     std::uint64_t done = 0;
     if (out >= 0) {
         switch (CopyInKernel(archive.FileDescriptor(), entry.dataOffset, out, length, done,
-                             [this] { BetweenPieces(); })) {
+                             [this] { return BetweenPieces(); })) {
         case KernelCopy::Done:
             return done < entry.realSize
                        ? Result(EntryOutcome::Damaged, "data runs past the end of the archive")
@@ -212,6 +225,8 @@ EntryResult EntryWriter::CopyStored(const DatArchive& archive, const DirectoryEn
             (void)::ftruncate(out, 0);
             messages.ShowMessage(kExtractFailedText, kErrorCaption);
             return Result(EntryOutcome::NotWritten, "cannot write the file");
+        case KernelCopy::Stopped:
+            return Result(EntryOutcome::Stopped, "the run was stopped");
         case KernelCopy::Unsupported:
             break; // the rest by hand, from where the kernel stopped
         }
@@ -228,7 +243,8 @@ EntryResult EntryWriter::CopyStored(const DatArchive& archive, const DirectoryEn
         done += got;
         if (got < want)
             break;
-        BetweenPieces();
+        if (!BetweenPieces())
+            return Result(EntryOutcome::Stopped, "the run was stopped");
     }
     if (done < entry.realSize)
         return Result(EntryOutcome::Damaged, "data runs past the end of the archive");
@@ -255,9 +271,11 @@ EntryResult EntryWriter::Inflate(const DatArchive& archive, const DirectoryEntry
     unsigned char none = 0;
     Bytef* target = entry.realSize ? real_.data : &none;
     uLongf inflated = entry.realSize;
-    BetweenPieces();
+    if (!BetweenPieces())
+        return Result(EntryOutcome::Stopped, "the run was stopped");
     const int status = ::uncompress(target, &inflated, packed, entry.packedSize);
-    BetweenPieces();
+    if (!BetweenPieces())
+        return Result(EntryOutcome::Stopped, "the run was stopped");
     if (status != Z_OK)
         return Result(EntryOutcome::Damaged, "zlib stream does not inflate");
 
@@ -268,10 +286,17 @@ EntryResult EntryWriter::Inflate(const DatArchive& archive, const DirectoryEntry
         std::memset(real_.data + inflated, 0, entry.realSize - inflated);
         result = Result(EntryOutcome::Damaged, "inflates to fewer bytes than its size");
     }
-    if (out >= 0 && !WriteInPieces(out, real_.data, entry.realSize)) {
-        (void)::ftruncate(out, 0);
-        messages.ShowMessage(kExtractFailedText, kErrorCaption);
-        return Result(EntryOutcome::NotWritten, "cannot write the file");
+    if (out >= 0) {
+        switch (WriteInPieces(out, real_.data, entry.realSize)) {
+        case PieceWrite::Done:
+            break;
+        case PieceWrite::Stopped:
+            return Result(EntryOutcome::Stopped, "the run was stopped");
+        case PieceWrite::Failed:
+            (void)::ftruncate(out, 0);
+            messages.ShowMessage(kExtractFailedText, kErrorCaption);
+            return Result(EntryOutcome::NotWritten, "cannot write the file");
+        }
     }
     return result;
 }
@@ -317,7 +342,7 @@ ExtractSummary Extractor::ExtractAll() {
         summary.notWritten = count;
         return summary;
     }
-    for (std::uint32_t i = 0; i < count; ++i) {
+    for (std::uint32_t i = 0; i < count && !writer_.StopAsked(); ++i) {
         summary.Add(writer_.WriteEntry(archive_, i, destination, messages_).outcome);
         progress_.SetPosition(i + 1);
     }

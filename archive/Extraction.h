@@ -6,6 +6,7 @@
 #include "Destination.h"
 #include "Sinks.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -16,6 +17,7 @@ enum class EntryOutcome {
     Refused,    // the name or the destination would lead outside; nothing was created
     NotWritten, // the output could not be created or written, or no memory for it
     Damaged,    // the entry's data is broken; the file is empty or holds what could be read
+    Stopped,    // the run was asked to stop while this entry was being written; nothing of it stays
 };
 
 struct EntryResult {
@@ -28,12 +30,16 @@ struct ExtractSummary {
     std::uint32_t refused = 0;
     std::uint32_t notWritten = 0;
     std::uint32_t damaged = 0;
+    std::uint32_t stopped = 0;
 
     void Add(EntryOutcome outcome);
-    bool AllWritten() const { return refused == 0 && notWritten == 0 && damaged == 0; }
+    bool AllWritten() const {
+        return refused == 0 && notWritten == 0 && damaged == 0 && stopped == 0;
+    }
 };
 
-// "written", "refused", "not written" or "damaged", as summaries and reports name outcomes.
+// "written", "refused", "not written", "damaged" or "stopped", as summaries and reports name
+// outcomes.
 const char* OutcomeWord(EntryOutcome outcome);
 
 // The text every extraction failure that the user must see is reported with.
@@ -57,6 +63,10 @@ public:
     void SetBufferLimit(std::size_t bytes) { bufferLimit_ = bytes; }
     // Called between the pieces of one entry, so a window can repaint during a large one.
     void SetBetweenPieces(std::function<void()> callback) { betweenPieces_ = std::move(callback); }
+    // Once *stop is true (set from another thread or a signal handler), the entry being written
+    // ends between two pieces, its output is removed, and no further entry is started.
+    void SetStopFlag(const std::atomic<bool>* stop) { stop_ = stop; }
+    bool StopAsked() const { return stop_ && stop_->load(std::memory_order_relaxed); }
     // Gives the staging buffers back; the next entry obtains them anew.
     void ReleaseBuffers();
     std::size_t BufferBytes() const { return packed_.capacity + real_.capacity + window_.capacity; }
@@ -81,10 +91,13 @@ private:
     // Where the entry's packed bytes are now, or null when the file does not hold them all.
     const unsigned char* ReadPacked(const DatArchive& archive, const DirectoryEntry& entry,
                                     bool& noMemory);
-    bool WriteInPieces(int out, const unsigned char* data, std::size_t length) const;
-    void BetweenPieces() const {
+    enum class PieceWrite { Done, Failed, Stopped };
+    PieceWrite WriteInPieces(int out, const unsigned char* data, std::size_t length) const;
+    // Lets the window paint; false when the run is to stop here.
+    bool BetweenPieces() const {
         if (betweenPieces_)
             betweenPieces_();
+        return !StopAsked();
     }
 
     Buffer packed_;
@@ -99,6 +112,7 @@ private:
     std::uint64_t lastEnd_ = 0; // where the previous entry's packed data ended
     std::size_t bufferLimit_ = SIZE_MAX;
     std::function<void()> betweenPieces_;
+    const std::atomic<bool>* stop_ = nullptr;
 };
 
 class Extractor {
@@ -112,7 +126,8 @@ public:
 
     // Writes the entry shown in list row `row`; a row of -1 or past the end does nothing.
     EntryResult ExtractEntry(int row);
-    // Writes every entry in directory order, moving the progress bar, and leaves it at 0.
+    // Writes every entry in directory order, moving the progress bar, and leaves it at 0. Ends
+    // early once the writer's stop flag is set.
     ExtractSummary ExtractAll();
 
 private:

@@ -18,10 +18,11 @@ std::size_t ReadAt(int fd, void* buffer, std::size_t length, std::uint64_t offse
 bool WriteAll(int fd, const void* data, std::size_t length);
 
 // Copies length bytes from in at offset to the end of out inside the kernel, without passing
-// through our memory, in pieces with afterPiece() between them. copied tells how far it got.
+// through our memory, in pieces with afterPiece() between them (Stopped when it returns false).
+// copied tells how far it got.
 // Unsupported: the kernel could not do it here (another file system, an old kernel, or a read
 // error): carry on from `copied` by hand, which also tells read errors from write errors.
-enum class KernelCopy { Done, Unsupported, WriteFailed };
+enum class KernelCopy { Done, Unsupported, WriteFailed, Stopped };
 template <typename AfterPiece>
 KernelCopy CopyInKernel(int in, std::uint64_t offset, int out, std::uint64_t length,
                         std::uint64_t& copied, AfterPiece afterPiece);
@@ -44,7 +45,8 @@ KernelCopy CopyInKernel(int in, std::uint64_t offset, int out, std::uint64_t len
             return error == 0 ? KernelCopy::Unsupported : KernelCopy::WriteFailed;
         if (got < want)
             return KernelCopy::Done; // the archive ended
-        afterPiece();
+        if (!afterPiece())
+            return KernelCopy::Stopped;
     }
     return KernelCopy::Done;
 }

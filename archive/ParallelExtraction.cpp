@@ -89,7 +89,7 @@ struct Slot {
 
 ExtractSummary ExtractInParallel(const DatArchive& archive, std::span<const std::uint32_t> selected,
                                  Destination& destination, unsigned workers, MessageSink& messages,
-                                 const EntryReport& report) {
+                                 const EntryReport& report, const std::atomic<bool>* stop) {
     const std::size_t count = selected.size();
     workers = std::max(1u, std::min<unsigned>(workers, unsigned(std::max<std::size_t>(count, 1))));
     ExtractSummary summary;
@@ -97,7 +97,8 @@ ExtractSummary ExtractInParallel(const DatArchive& archive, std::span<const std:
     if (workers == 1) {
         // One at a time on this thread: nothing to hold back or hand over.
         EntryWriter writer;
-        for (std::size_t position = 0; position < count; ++position) {
+        writer.SetStopFlag(stop);
+        for (std::size_t position = 0; position < count && !writer.StopAsked(); ++position) {
             const EntryResult result =
                 writer.WriteEntry(archive, selected[position], destination, messages);
             summary.Add(result.outcome);
@@ -140,11 +141,13 @@ ExtractSummary ExtractInParallel(const DatArchive& archive, std::span<const std:
     // Takes items until none are left; afterEach runs between them.
     auto work = [&](auto&& afterEach) {
         EntryWriter writer;
+        writer.SetStopFlag(stop);
         HeldMessages held;
-        for (std::size_t k = next++; k < items; k = next++) {
+        for (std::size_t k = next++; k < items && !writer.StopAsked(); k = next++) {
             if (!chain.empty() && k == 0) {
                 for (std::uint32_t position : chain)
-                    writeOne(writer, held, position);
+                    if (!writer.StopAsked())
+                        writeOne(writer, held, position);
             } else {
                 writeOne(writer, held, order[chain.empty() ? k : k - 1]);
             }
@@ -155,10 +158,15 @@ ExtractSummary ExtractInParallel(const DatArchive& archive, std::span<const std:
     // This thread works too, and between its own entries reports every finished entry that is
     // next in order: no thread is woken per entry just to report it.
     std::size_t reported = 0;
-    auto reportReady = [&] {
-        for (; reported < count && slots[reported].done.load(std::memory_order_acquire);
-             ++reported) {
+    // skipUnstarted: at the end of a stopped run, entries no worker took are passed over.
+    auto reportReady = [&](bool skipUnstarted = false) {
+        for (; reported < count; ++reported) {
             Slot& slot = slots[reported];
+            if (!slot.done.load(std::memory_order_acquire)) {
+                if (skipUnstarted)
+                    continue;
+                break;
+            }
             if (slot.messages) {
                 for (const auto& [text, caption] : slot.messages->held)
                     messages.ShowMessage(text, caption);
@@ -177,9 +185,9 @@ ExtractSummary ExtractInParallel(const DatArchive& archive, std::span<const std:
             break; // no more threads to be had: the ones running share the work
         }
     }
-    work(reportReady);
+    work([&] { reportReady(); });
     for (auto& t : pool)
         t.join();
-    reportReady(); // everything is done now
+    reportReady(true); // everything that was started is done now
     return summary;
 }

@@ -8,6 +8,7 @@
 #include "Destination.h"
 #include "Extraction.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -16,6 +17,9 @@
 using EntryReport =
     std::function<void(std::size_t position, std::uint32_t index, const EntryResult& result)>;
 
+// Once *stop is true, no further entry is started and the entries being written end between two
+// pieces (see EntryWriter::SetStopFlag); entries never started are not reported.
 ExtractSummary ExtractInParallel(const DatArchive& archive, std::span<const std::uint32_t> selected,
                                  Destination& destination, unsigned workers, MessageSink& messages,
-                                 const EntryReport& report);
+                                 const EntryReport& report,
+                                 const std::atomic<bool>* stop = nullptr);

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -267,6 +268,30 @@ TEST(ExtractAll, ProgressCountsUpAndEndsAtZero) {
     EXPECT_EQ(h.progress.range, 3u);
     EXPECT_EQ(h.Tree(), "a.txt\nc.txt\n");
     EXPECT_EQ(h.messages.messages, std::vector<RecordedMessage>{kCantExtract});
+}
+
+// A stop asked for in the middle of a large entry ends it between two pieces: nothing of it
+// stays under its name, and the entries after it are not started.
+TEST(ExtractAll, AStopInsideALargeEntryLeavesNothingOfItAndStartsNoMore) {
+    for (const bool packed : {false, true}) {
+        SCOPED_TRACE(packed ? "packed" : "stored");
+        ExtractHarness h;
+        ArchiveBuilder b;
+        b.AddStored("first.txt", "done before the stop");
+        const std::string big = AllByteValues(24 << 20);
+        packed ? b.AddPacked("big.bin", big, 1) : b.AddStored("big.bin", big);
+        b.AddStored("after.txt", "never started");
+        h.Load(b);
+        std::atomic<bool> stop{false};
+        h.extractor.Writer().SetStopFlag(&stop);
+        h.extractor.Writer().SetBetweenPieces([&] { stop = true; });
+        const ExtractSummary s = h.extractor.ExtractAll();
+        EXPECT_EQ(s.written, 1u);
+        EXPECT_EQ(s.stopped, 1u);
+        EXPECT_FALSE(s.AllWritten());
+        EXPECT_EQ(h.Tree(), "first.txt\n");
+        EXPECT_TRUE(h.messages.messages.empty());
+    }
 }
 
 TEST(ExtractAll, WithNoArchiveOpenOnlySetsZero) {
