@@ -16,22 +16,22 @@ void InitResources() {
 }
 
 QIcon AppIcon() {
-    // Built from the PNG copies rather than icon128.ico: reading .ico needs an image format
+    // Built from the PNG copies rather than app-icon.ico: reading .ico needs an image format
     // plugin that a minimal Qt installation may lack.
     QIcon icon;
     for (int size : {16, 32, 48})
-        icon.addFile(QStringLiteral(":/res/icon128_%1.png").arg(size), QSize(size, size));
+        icon.addFile(QStringLiteral(":/res/app-icon_%1.png").arg(size), QSize(size, size));
     return icon;
 }
 
 QPixmap StatePicturesBitmap() {
-    return QPixmap(QStringLiteral(":/res/bitmap129.bmp"));
+    return QPixmap(QStringLiteral(":/res/state-pictures.bmp"));
 }
 
 QPixmap FileTypeBitmap() {
-    return QPixmap(QStringLiteral(":/res/bitmap131.bmp"));
+    return QPixmap(QStringLiteral(":/res/file-type-pictures.bmp"));
 }
 
 QPixmap BannerBitmap() {
-    return QPixmap(QStringLiteral(":/res/bitmap132.bmp"));
+    return QPixmap(QStringLiteral(":/res/banner.bmp"));
 }

@@ -9,16 +9,23 @@
 
 void InitResources();
 
-// Icon 128 with its 16x16, 32x32 and 48x48 images.
+// The pictures by the resource numbers the window has always known them by:
+//   icon 128    app-icon.ico, app-icon_16/32/48.png
+//   bitmap 129  state-pictures.bmp
+//   bitmap 131  file-type-pictures.bmp
+//   bitmap 132  banner.bmp
+
+// The application icon with its 16x16, 32x32 and 48x48 images.
 QIcon AppIcon();
-// Bitmap 129: the tree list's two blank 16x16 state pictures, all of the state mask colour.
+// The tree list's two blank 16x16 state pictures, all of the state mask colour.
 QPixmap StatePicturesBitmap();
-// Bitmap 131: the twelve 16x16 file-type pictures in FileTypeIcon order, on the file-type mask.
+// The twelve 16x16 file-type pictures in FileTypeIcon order, on the file-type mask.
 QPixmap FileTypeBitmap();
-// Bitmap 132: the 390x63 banner below the list.
+// The 390x63 banner below the list.
 QPixmap BannerBitmap();
 
-// Width of one picture in bitmaps 129 and 131, and the colours that show as transparent there.
+// Width of one picture in the state and file-type strips, and the colours that show as
+// transparent there.
 inline constexpr int kPictureWidth = 16;
 inline constexpr QRgb kStateMaskColour = qRgb(255, 0, 0);
 inline constexpr QRgb kFileTypeMaskColour = qRgb(255, 0, 255);

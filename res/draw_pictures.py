@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Draws the window's pictures: application icon 128 and bitmaps 129, 131 and 132.
+"""Draws the window's pictures: the application icon, the state and file-type strips and the banner.
 
 The outputs are committed beside this script; running it again must give the same bytes, so
 nothing here depends on time, locale or the zlib build (PNG data goes into stored deflate
@@ -288,11 +288,11 @@ def pictures():
         icons.append((draw_icon(size, rich=False), 4))
         rich = draw_icon(size, rich=True)
         icons.append((rich, 8))
-        out[f"icon128_{size}.png"] = png_rgba(rich)
-    out["icon128.ico"] = ico(icons)
-    out["bitmap129.bmp"] = bmp24(draw_state_pictures())
-    out["bitmap131.bmp"] = bmp24(draw_file_type_pictures())
-    out["bitmap132.bmp"] = bmp24(draw_banner())
+        out[f"app-icon_{size}.png"] = png_rgba(rich)
+    out["app-icon.ico"] = ico(icons)
+    out["state-pictures.bmp"] = bmp24(draw_state_pictures())
+    out["file-type-pictures.bmp"] = bmp24(draw_file_type_pictures())
+    out["banner.bmp"] = bmp24(draw_banner())
     return out
 
 

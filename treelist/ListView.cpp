@@ -199,7 +199,6 @@ QRect ListView::smallPictureRect(int row) const {
 }
 
 void ListView::setRedraw(bool on) {
-    m_redraw = on;
     setUpdatesEnabled(on);
     if (on)
         viewport()->update();

@@ -67,18 +67,14 @@ public:
 
     // With redraw off the list changes without repainting; switching it on repaints once.
     void setRedraw(bool on);
-    bool redraw() const { return m_redraw; }
 
     // Replaces all extended styles with styles.
     void setExtendedStyle(ExtendedStyles styles);
-    ExtendedStyles extendedStyle() const { return m_styles; }
 
     // Picture lists from a strip of 16-px pictures side by side; pixels of the mask colour are
     // transparent. The list keeps its own copy. A null strip removes the list.
     void setSmallImages(const QPixmap& strip, const QColor& mask);
     void setStateImages(const QPixmap& strip, const QColor& mask);
-    int smallImageCount() const { return int(m_smallPictures.size()); }
-    int stateImageCount() const { return int(m_statePictures.size()); }
 
     // Hands the row texts to source, looked up by item value: rows then keep no texts, and
     // setRowText only repaints the cell, the caller having updated the source already.
@@ -115,7 +111,6 @@ private:
     std::vector<QPixmap> m_smallPictures;
     std::vector<QPixmap> m_statePictures;
     ExtendedStyles m_styles = NoExtendedStyle;
-    bool m_redraw = true;
     bool m_leftPressed = false;
     bool m_adjustingPalette = false;
 };

@@ -61,7 +61,6 @@ public:
 
     // Announces the pending block, if any; afterwards list rows and Qt rows are the same.
     void flush();
-    bool hasPending() const { return m_pending != Pending::None; }
 
 private:
     enum class Pending { None, Insert, Remove };

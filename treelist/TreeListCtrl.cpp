@@ -65,7 +65,7 @@ void TreeListCtrl::SetItemText(int item, int column, std::string_view text) {
     if (column < 0)
         return;
     m_items[std::size_t(item)].texts.set(std::size_t(column), text);
-    const int row = rowOfItem(item);
+    const int row = RowOfItem(item);
     if (row >= 0)
         setRowText(row, column, bytes(text));
 }
@@ -121,7 +121,7 @@ void TreeListCtrl::CollapseItem(int item, int row) {
     setRedraw(false);
     // Descendants keep their own flags, so expanding again shows what was open before.
     for (int below = row + 1; below < rowCount();) {
-        const int shown = itemOfRow(below);
+        const int shown = ItemOfRow(below);
         if (shown < 0 || m_items[std::size_t(shown)].level <= record.level)
             break;
         deleteRow(below);
@@ -129,8 +129,8 @@ void TreeListCtrl::CollapseItem(int item, int row) {
     setRedraw(true);
 }
 
-void TreeListCtrl::expandRow(int row, bool all) {
-    const int item = itemOfRow(row);
+void TreeListCtrl::ExpandRow(int row, bool all) {
+    const int item = ItemOfRow(row);
     if (item < 0)
         return;
     setRedraw(false);
@@ -140,8 +140,8 @@ void TreeListCtrl::expandRow(int row, bool all) {
     setStatePicture(row, kExpandedPicture);
 }
 
-void TreeListCtrl::collapseRow(int row) {
-    const int item = itemOfRow(row);
+void TreeListCtrl::CollapseRow(int row) {
+    const int item = ItemOfRow(row);
     if (item < 0)
         return;
     setRedraw(false);
@@ -156,7 +156,7 @@ void TreeListCtrl::OnClick(int row, const QPoint& point) {
     const QRect picture = smallPictureRect(row);
     if (point.x() >= picture.left())
         return;
-    const int item = itemOfRow(row);
+    const int item = ItemOfRow(row);
     if (item < 0)
         return;
     // The state area ends where the picture begins and starts 16 px earlier, where the indent
@@ -165,9 +165,9 @@ void TreeListCtrl::OnClick(int row, const QPoint& point) {
     if (point.x() <= picture.left() - PictureSize)
         return;
     if (m_items[std::size_t(item)].collapsed)
-        expandRow(row, false);
+        ExpandRow(row, false);
     else
-        collapseRow(row);
+        CollapseRow(row);
 }
 
 bool TreeListCtrl::OnKeyDown(const QKeyEvent& event) {
@@ -198,7 +198,7 @@ bool TreeListCtrl::OnKeyDown(const QKeyEvent& event) {
     const int row = firstSelectedRow();
     if (row < 0)
         return false;
-    const int item = itemOfRow(row);
+    const int item = ItemOfRow(row);
     if (item < 0)
         return true;
     const bool collapsed = m_items[std::size_t(item)].collapsed != 0;
@@ -206,18 +206,18 @@ bool TreeListCtrl::OnKeyDown(const QKeyEvent& event) {
     switch (key) {
     case Key::Left:
         if (!collapsed) {
-            collapseRow(row);
-        } else if (const int parent = parentOf(item); parent >= 0) {
-            if (const int parentRow = rowOfItem(parent); parentRow >= 0)
+            CollapseRow(row);
+        } else if (const int parent = ParentOf(item); parent >= 0) {
+            if (const int parentRow = RowOfItem(parent); parentRow >= 0)
                 selectAndFocusRow(parentRow);
         }
         break;
     case Key::Right:
         if (collapsed) {
-            expandRow(row, false);
+            ExpandRow(row, false);
         } else if (std::size_t(item) + 1 < m_items.size() &&
                    m_items[std::size_t(item) + 1].level > m_items[std::size_t(item)].level &&
-                   itemOfRow(row + 1) == item + 1) {
+                   ItemOfRow(row + 1) == item + 1) {
             // Only when the first child has its row: one added after the expansion has none yet,
             // and the row below would then be some other record.
             selectAndFocusRow(row + 1);
@@ -225,11 +225,11 @@ bool TreeListCtrl::OnKeyDown(const QKeyEvent& event) {
         break;
     case Key::Add:
         if (collapsed)
-            expandRow(row, false);
+            ExpandRow(row, false);
         break;
     case Key::Subtract:
         if (!collapsed)
-            collapseRow(row);
+            CollapseRow(row);
         break;
     }
     return true;
@@ -241,9 +241,9 @@ void TreeListCtrl::OnChar(QChar ch) {
     const int row = firstSelectedRow();
     if (row < 0)
         return;
-    const int item = itemOfRow(row);
+    const int item = ItemOfRow(row);
     if (item >= 0 && m_items[std::size_t(item)].collapsed)
-        expandRow(row, true);
+        ExpandRow(row, true);
 }
 
 void TreeListCtrl::rowClickEvent(int row, const QPoint& pos) {
@@ -260,7 +260,7 @@ bool TreeListCtrl::charEvent(QChar ch) {
     return false;
 }
 
-int TreeListCtrl::rowOfItem(int item) const {
+int TreeListCtrl::RowOfItem(int item) const {
     const int rows = rowCount();
     if (item < 0 || rows == 0)
         return -1;
@@ -283,14 +283,14 @@ int TreeListCtrl::rowOfItem(int item) const {
     return -1;
 }
 
-int TreeListCtrl::itemOfRow(int row) const {
+int TreeListCtrl::ItemOfRow(int row) const {
     if (row < 0 || row >= rowCount())
         return -1;
     const qint32 item = rowItemValue(row);
     return item >= 0 && std::size_t(item) < m_items.size() ? item : -1;
 }
 
-int TreeListCtrl::parentOf(int item) const {
+int TreeListCtrl::ParentOf(int item) const {
     const std::int32_t level = m_items[std::size_t(item)].level;
     for (int earlier = item - 1; earlier >= 0; --earlier)
         if (m_items[std::size_t(earlier)].level < level)

@@ -61,9 +61,9 @@ protected:
     std::vector<TreeListItem> m_items;
 
 private:
-    void expandRow(int row, bool all);
-    void collapseRow(int row);
-    int rowOfItem(int item) const;
-    int itemOfRow(int row) const;
-    int parentOf(int item) const;
+    void ExpandRow(int row, bool all);
+    void CollapseRow(int row);
+    int RowOfItem(int item) const;
+    int ItemOfRow(int row) const;
+    int ParentOf(int item) const;
 };

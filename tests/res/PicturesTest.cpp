@@ -27,8 +27,8 @@ bool IsGold(QRgb c) {
 }
 
 TEST(Pictures, EveryPictureIsCompiledIn) {
-    for (const char* name : {"icon128.ico", "icon128_16.png", "icon128_32.png", "icon128_48.png",
-                             "bitmap129.bmp", "bitmap131.bmp", "bitmap132.bmp"})
+    for (const char* name : {"app-icon.ico", "app-icon_16.png", "app-icon_32.png", "app-icon_48.png",
+                             "state-pictures.bmp", "file-type-pictures.bmp", "banner.bmp"})
         EXPECT_TRUE(QFile::exists(QStringLiteral(":/res/") + QLatin1String(name))) << name;
 }
 
@@ -38,9 +38,9 @@ TEST(Pictures, BitmapsAre24BitAtTheirSizes) {
         QPixmap (*load)();
         int width, height;
     };
-    const Case cases[] = {{"bitmap129.bmp", StatePicturesBitmap, 32, 16},
-                          {"bitmap131.bmp", FileTypeBitmap, 192, 16},
-                          {"bitmap132.bmp", BannerBitmap, 390, 63}};
+    const Case cases[] = {{"state-pictures.bmp", StatePicturesBitmap, 32, 16},
+                          {"file-type-pictures.bmp", FileTypeBitmap, 192, 16},
+                          {"banner.bmp", BannerBitmap, 390, 63}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         QFile file(QStringLiteral(":/res/") + QLatin1String(c.name));
@@ -160,7 +160,7 @@ TEST(Pictures, AppIconHasThreeSizesOfAGoldLetterOnAnOpaqueBox) {
 TEST(Pictures, IcoHoldsEachSizeAtTwoDepthsMatchingThePngCopies) {
     if (!QImageReader::supportedImageFormats().contains("ico"))
         GTEST_SKIP() << "this Qt has no .ico reader";
-    QImageReader reader(QStringLiteral(":/res/icon128.ico"));
+    QImageReader reader(QStringLiteral(":/res/app-icon.ico"));
     ASSERT_EQ(reader.imageCount(), 6);
     QList<int> exact;
     QList<int> seen;
@@ -171,7 +171,7 @@ TEST(Pictures, IcoHoldsEachSizeAtTwoDepthsMatchingThePngCopies) {
         const int size = image.width();
         ASSERT_EQ(image.height(), size);
         seen.append(size);
-        const QImage png = QImage(QStringLiteral(":/res/icon128_%1.png").arg(size))
+        const QImage png = QImage(QStringLiteral(":/res/app-icon_%1.png").arg(size))
                                .convertToFormat(QImage::Format_ARGB32);
         ASSERT_EQ(png.size(), image.size());
         // Same outline, and the letter and rim (bright) where the PNG has them.
