@@ -17,6 +17,9 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <thread>
+
 namespace {
 // Dialog 102 is 260 x 311 dialog units; with the 8-point dialog font a unit is 1.5 px across
 // and 1.625 px down.
@@ -48,8 +51,14 @@ MainDialog::MainDialog(UserDialogs& dialogs, QWidget* parent)
     auto* client = new QWidget(this);
     ui_->setupUi(client);
     client->setFixedSize(kClientWidth, kClientHeight);
-    progress_ = std::make_unique<ProgressBarSink>(*ui_->progressBar);
+    input_ = std::make_unique<CommandInput>(*this, [this] { AskToClose(); });
+    progress_ = std::make_unique<ProgressBarSink>(*ui_->progressBar,
+                                                  [this] { input_->LetEventsThrough(); });
     extractor_.Writer().SetBetweenPieces([this] { progress_->LetWindowPaintIfDue(); });
+    extractor_.Writer().SetStopFlag(&stop_);
+    // Extract All writes on every core; this thread only reports and keeps the window painting.
+    extractor_.UsePool(std::max(1u, std::thread::hardware_concurrency()),
+                       [this] { progress_->LetWindowPaintIfDue(); });
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -101,7 +110,8 @@ void MainDialog::SetUpList() {
     const int frame = 2 * list.frameWidth();
     const int room = list.width() - frame - list.verticalScrollBar()->sizeHint().width();
     list.setColumnWidth(0, std::min(kNameColumnWidth, room - kSizeColumnWidth));
-    list.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // A name column dragged wider must not push the sizes out of reach.
+    list.setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     list.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     list.SetStateBitmap(StatePicturesBitmap());
     list.setSmallImages(FileTypeBitmap(), kPictureMask);
@@ -140,7 +150,21 @@ void MainDialog::OnOpen() {
 }
 
 void MainDialog::OnExtractAll() {
-    RunCommand([&] { extractor_.ExtractAll(); });
+    RunCommand([&] {
+        extractingAll_ = true;
+        skipFailures_ = false;
+        failedInRun_ = 0;
+        extractor_.ExtractAll();
+        extractingAll_ = false;
+        // Boxes the user chose not to see are at least counted.
+        if (skipFailures_ && !closePending_)
+            dialogs_.ShowMessage(this,
+                                 failedInRun_ == 1
+                                     ? QStringLiteral("1 entry could not be extracted.")
+                                     : QStringLiteral("%1 entries could not be extracted.")
+                                           .arg(failedInRun_),
+                                 QStringLiteral("Error!"));
+    });
 }
 
 void MainDialog::OnInfo() {
@@ -179,8 +203,8 @@ void MainDialog::keyPressEvent(QKeyEvent* event) {
 
 void MainDialog::closeEvent(QCloseEvent* event) {
     if (busy_) {
-        // The command runs to completion first; the window closes right after.
-        closePending_ = true;
+        // The command ends at its next entry first; the window closes right after.
+        AskToClose();
         event->ignore();
         return;
     }
@@ -189,15 +213,23 @@ void MainDialog::closeEvent(QCloseEvent* event) {
 
 void MainDialog::done(int result) {
     if (busy_) {
-        closePending_ = true;
+        AskToClose();
         return; // a command is still running; it paints the window but must finish first
     }
     QDialog::done(result);
 }
 
+void MainDialog::AskToClose() {
+    stop_ = true;
+    closePending_ = true;
+}
+
 void MainDialog::RunCommand(const std::function<void()>& command) {
     busy_ = true;
+    stop_ = false;
+    input_->Begin();
     command();
+    input_->End();
     busy_ = false;
     if (closePending_) {
         closePending_ = false;
@@ -207,6 +239,24 @@ void MainDialog::RunCommand(const std::function<void()>& command) {
 
 void MainDialog::ShowMessage(std::string_view text, std::string_view caption) {
     dialogs_.ShowMessage(this, FromArchiveText(text), FromArchiveText(caption));
+}
+
+FailureAnswer MainDialog::ReportFailure(const FailureReport& failure) {
+    const QString text = FromArchiveText(failure.text);
+    const QString caption = FromArchiveText(failure.caption);
+    const QString reason = FromArchiveText(failure.reason);
+    const QString detail =
+        failure.entry.empty() ? reason : FromArchiveText(failure.entry) + '\n' + reason;
+    if (!extractingAll_) {
+        dialogs_.ShowFailure(this, text, caption, detail, false);
+        return FailureAnswer::Ok;
+    }
+    ++failedInRun_;
+    if (skipFailures_)
+        return FailureAnswer::SkipAll;
+    const FailureAnswer answer = dialogs_.ShowFailure(this, text, caption, detail, true);
+    skipFailures_ = answer == FailureAnswer::SkipAll;
+    return answer;
 }
 
 int MainDialog::AddEntry(std::string_view text, int image, int level) {

@@ -2,6 +2,7 @@
 // archive reader and extraction. The whole program is this one modal dialog.
 #pragma once
 
+#include "CommandInput.h"
 #include "DatArchive.h"
 #include "Extraction.h"
 #include "ProgressBarSink.h"
@@ -12,6 +13,8 @@
 #include <QIcon>
 #include <QString>
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -64,6 +67,8 @@ protected:
 private:
     // MessageSink: the window's own message box.
     void ShowMessage(std::string_view text, std::string_view caption) override;
+    // During Extract All the user may go on, skip all further boxes of the run, or stop it.
+    FailureAnswer ReportFailure(const FailureReport& failure) override;
     // ListSink: the entry list.
     int AddEntry(std::string_view text, int image, int level) override;
     void SetEntryText(int index, int column, std::string_view text) override;
@@ -71,14 +76,17 @@ private:
     void SetRange(std::uint32_t upper) override;
     void SetPosition(std::uint32_t position) override;
 
-    // Runs a command to completion; a close asked for meanwhile is carried out after it.
+    // Runs a command to completion; a close asked for meanwhile stops it at the next entry and
+    // is carried out after it.
     void RunCommand(const std::function<void()>& command);
+    void AskToClose();
     void BuildMenu();
     void SetUpList();
 
     UserDialogs& dialogs_;
     std::unique_ptr<Ui::MainDialog> ui_;
     QMenuBar* menuBar_ = nullptr;
+    std::unique_ptr<CommandInput> input_;
     std::unique_ptr<ProgressBarSink> progress_;
     DatArchive archive_;
     Extractor extractor_;
@@ -87,4 +95,10 @@ private:
     // While a command runs the window still paints; this keeps it from ending meanwhile.
     bool busy_ = false;
     bool closePending_ = false;
+    // Set to end the running command at the next entry (Esc, the close box).
+    std::atomic<bool> stop_{false};
+    // Extract All's failure boxes: what the user chose so far in this run.
+    bool extractingAll_ = false;
+    bool skipFailures_ = false;
+    std::uint32_t failedInRun_ = 0;
 };

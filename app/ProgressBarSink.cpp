@@ -1,14 +1,14 @@
 // Progress bar updates that cost only what can be seen.
 #include "ProgressBarSink.h"
 
-#include <QCoreApplication>
 #include <QProgressBar>
 
 namespace {
 constexpr int kPaintIntervalMs = 40;
 }
 
-ProgressBarSink::ProgressBarSink(QProgressBar& bar) : bar_(bar) {
+ProgressBarSink::ProgressBarSink(QProgressBar& bar, std::function<void()> letEventsThrough)
+    : bar_(bar), letEventsThrough_(std::move(letEventsThrough)) {
     sincePaint_.start();
 }
 
@@ -44,5 +44,5 @@ void ProgressBarSink::LetWindowPaintIfDue() {
 
 void ProgressBarSink::LetWindowPaint() {
     sincePaint_.restart();
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    letEventsThrough_();
 }

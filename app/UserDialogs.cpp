@@ -3,7 +3,9 @@
 
 #include <QDialog>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
 
 QString ArchiveFileFilter() {
     return QStringLiteral("Velmorquin (*.DAT *.dat);;All files (*)");
@@ -18,6 +20,32 @@ void DesktopDialogs::ShowMessage(QWidget* owner, const QString& text, const QStr
     QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, owner);
     box.setTextFormat(Qt::PlainText); // a path or name that looks like markup is shown as it is
     box.exec();
+}
+
+FailureAnswer DesktopDialogs::ShowFailure(QWidget* owner, const QString& text,
+                                          const QString& caption, const QString& detail,
+                                          bool choices) {
+    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, owner);
+    box.setTextFormat(Qt::PlainText);
+    // Informative rather than detailed text: the entry and the reason are what the user needs
+    // to decide, so they show at once, and no fourth "Show Details..." button is added.
+    box.setInformativeText(detail);
+    if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+        label->setTextFormat(Qt::PlainText); // a name that looks like markup is shown as it is
+    if (!choices) {
+        box.exec();
+        return FailureAnswer::Ok;
+    }
+    QPushButton* skipAll = box.addButton(QStringLiteral("Skip All"), QMessageBox::AcceptRole);
+    QPushButton* stop = box.addButton(QStringLiteral("Stop"), QMessageBox::RejectRole);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.setEscapeButton(stop); // Esc ends the run, as it does outside the box
+    box.exec();
+    if (box.clickedButton() == skipAll)
+        return FailureAnswer::SkipAll;
+    if (box.clickedButton() == stop)
+        return FailureAnswer::Stop;
+    return FailureAnswer::Ok;
 }
 
 int DesktopDialogs::RunModal(QDialog& dialog) {

@@ -2,6 +2,8 @@
 // The window reaches them only through this seam, so tests replace it and never block.
 #pragma once
 
+#include "Sinks.h"
+
 #include <QString>
 
 class QDialog;
@@ -14,6 +16,11 @@ public:
     virtual QString ChooseArchive(QWidget* owner) = 0;
     // A modal box with text, caption, one OK button and no icon.
     virtual void ShowMessage(QWidget* owner, const QString& text, const QString& caption) = 0;
+    // A box about an entry that could not be extracted: text and caption as ShowMessage, the
+    // entry and the reason beneath. With choices: the buttons OK, Skip All and Stop, and the
+    // answer; without: OK alone, and the answer is OK.
+    virtual FailureAnswer ShowFailure(QWidget* owner, const QString& text, const QString& caption,
+                                      const QString& detail, bool choices) = 0;
     // Runs dialog modally and returns its result.
     virtual int RunModal(QDialog& dialog) = 0;
 };
@@ -23,6 +30,8 @@ class DesktopDialogs : public UserDialogs {
 public:
     QString ChooseArchive(QWidget* owner) override;
     void ShowMessage(QWidget* owner, const QString& text, const QString& caption) override;
+    FailureAnswer ShowFailure(QWidget* owner, const QString& text, const QString& caption,
+                              const QString& detail, bool choices) override;
     int RunModal(QDialog& dialog) override;
 };
 

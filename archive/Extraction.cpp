@@ -2,10 +2,14 @@
 #include "Extraction.h"
 
 #include "FileIo.h"
+#include "ParallelExtraction.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <numeric>
+#include <vector>
 #include <sys/mman.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -33,8 +37,20 @@ std::uint64_t BytesAvailable(const DatArchive& archive, std::uint32_t offset) {
     return archive.FileSize() > offset ? archive.FileSize() - offset : 0;
 }
 
-EntryResult Result(EntryOutcome outcome, const char* detail) {
-    return {outcome, detail};
+EntryResult Result(EntryOutcome outcome, const char* detail, int error = 0) {
+    return {outcome, detail, error};
+}
+
+// errno right after a failed call; a write that wrote nothing without an error counts as EIO.
+int SystemError() {
+    return errno != 0 ? errno : EIO;
+}
+
+// Tells the user, once and where it is detected, which entry could not be extracted and why.
+EntryResult Fail(MessageSink& messages, std::string_view name, EntryResult result) {
+    const char* reason = result.error != 0 ? std::strerror(result.error) : result.detail;
+    messages.ReportFailure({kExtractFailedText, kErrorCaption, name, reason});
+    return result;
 }
 } // namespace
 
@@ -166,28 +182,26 @@ EntryResult EntryWriter::WriteEntry(const DatArchive& archive, std::uint32_t ind
     if (StopAsked())
         return Result(EntryOutcome::Stopped, "the run was stopped");
     const auto path = ParseEntryPath(entry.Name());
-    if (!path) {
-        messages.ShowMessage(kExtractFailedText, kErrorCaption);
-        return Result(EntryOutcome::Refused, "name leads outside the destination");
-    }
+    if (!path)
+        return Fail(messages, entry.Name(),
+                    Result(EntryOutcome::Refused, "name leads outside the destination"));
     Destination::Status status = destination.PrepareFolders(*path);
     int out = -1;
     if (status == Destination::Status::Ok)
         status = destination.CreateOutput(*path, out);
-    if (status != Destination::Status::Ok) {
-        messages.ShowMessage(kExtractFailedText, kErrorCaption);
-        return status == Destination::Status::Refused
-                   ? Result(EntryOutcome::Refused, "a symlink is in the way")
-                   : Result(EntryOutcome::NotWritten, "cannot create the file");
-    }
+    if (status != Destination::Status::Ok)
+        return Fail(messages, entry.Name(),
+                    status == Destination::Status::Refused
+                        ? Result(EntryOutcome::Refused, "a symlink is in the way")
+                        : Result(EntryOutcome::NotWritten, "cannot create the file",
+                                 SystemError()));
 
     EntryResult result = entry.IsPacked() ? Inflate(archive, entry, out, messages)
                                           : CopyStored(archive, entry, out, messages);
     if (::close(out) != 0 && result.outcome != EntryOutcome::NotWritten &&
-        result.outcome != EntryOutcome::Stopped) {
-        messages.ShowMessage(kExtractFailedText, kErrorCaption);
-        result = Result(EntryOutcome::NotWritten, "cannot write the file");
-    }
+        result.outcome != EntryOutcome::Stopped)
+        result = Fail(messages, entry.Name(),
+                      Result(EntryOutcome::NotWritten, "cannot write the file", SystemError()));
     // Part of an entry under its name would pass for the whole of it.
     if (result.outcome == EntryOutcome::Stopped)
         destination.RemoveOutput(*path);
@@ -201,17 +215,17 @@ EntryResult EntryWriter::CopyStored(const DatArchive& archive, const DirectoryEn
     // A small file is one write from the window: cheaper than setting up a copy in the kernel.
     if (const unsigned char* data = ReadThroughWindow(archive, entry.dataOffset, length)) {
         if (out >= 0 && !WriteAll(out, data, length)) {
+            const int error = SystemError();
             (void)::ftruncate(out, 0);
-            messages.ShowMessage(kExtractFailedText, kErrorCaption);
-            return Result(EntryOutcome::NotWritten, "cannot write the file");
+            return Fail(messages, entry.Name(),
+                        Result(EntryOutcome::NotWritten, "cannot write the file", error));
         }
         return length < entry.realSize
                    ? Result(EntryOutcome::Damaged, "data runs past the end of the archive")
                    : Result(EntryOutcome::Written, "");
     }
     if (!Obtain(real_, std::size_t(std::min<std::uint64_t>(length, kCopyPiece)))) {
-        messages.ShowMessage(kExtractFailedText, kErrorCaption);
-        return Result(EntryOutcome::NotWritten, "no memory");
+        return Fail(messages, entry.Name(), Result(EntryOutcome::NotWritten, "no memory"));
     }
     std::uint64_t done = 0;
     if (out >= 0) {
@@ -221,10 +235,12 @@ EntryResult EntryWriter::CopyStored(const DatArchive& archive, const DirectoryEn
             return done < entry.realSize
                        ? Result(EntryOutcome::Damaged, "data runs past the end of the archive")
                        : Result(EntryOutcome::Written, "");
-        case KernelCopy::WriteFailed:
+        case KernelCopy::WriteFailed: {
+            const int error = SystemError();
             (void)::ftruncate(out, 0);
-            messages.ShowMessage(kExtractFailedText, kErrorCaption);
-            return Result(EntryOutcome::NotWritten, "cannot write the file");
+            return Fail(messages, entry.Name(),
+                        Result(EntryOutcome::NotWritten, "cannot write the file", error));
+        }
         case KernelCopy::Stopped:
             return Result(EntryOutcome::Stopped, "the run was stopped");
         case KernelCopy::Unsupported:
@@ -236,9 +252,10 @@ EntryResult EntryWriter::CopyStored(const DatArchive& archive, const DirectoryEn
         const std::size_t got = ReadAt(archive.FileDescriptor(), real_.data, want,
                                        std::uint64_t(entry.dataOffset) + done);
         if (got > 0 && out >= 0 && !WriteAll(out, real_.data, got)) {
+            const int error = SystemError();
             (void)::ftruncate(out, 0);
-            messages.ShowMessage(kExtractFailedText, kErrorCaption);
-            return Result(EntryOutcome::NotWritten, "cannot write the file");
+            return Fail(messages, entry.Name(),
+                        Result(EntryOutcome::NotWritten, "cannot write the file", error));
         }
         done += got;
         if (got < want)
@@ -260,8 +277,7 @@ EntryResult EntryWriter::Inflate(const DatArchive& archive, const DirectoryEntry
     bool noMemory = !Obtain(real_, entry.realSize);
     const unsigned char* packed = noMemory ? nullptr : ReadPacked(archive, entry, noMemory);
     if (noMemory) {
-        messages.ShowMessage(kExtractFailedText, kErrorCaption);
-        return Result(EntryOutcome::NotWritten, "no memory");
+        return Fail(messages, entry.Name(), Result(EntryOutcome::NotWritten, "no memory"));
     }
     if (!packed)
         return Result(EntryOutcome::Damaged, "cannot read the data");
@@ -292,10 +308,12 @@ EntryResult EntryWriter::Inflate(const DatArchive& archive, const DirectoryEntry
             break;
         case PieceWrite::Stopped:
             return Result(EntryOutcome::Stopped, "the run was stopped");
-        case PieceWrite::Failed:
+        case PieceWrite::Failed: {
+            const int error = SystemError();
             (void)::ftruncate(out, 0);
-            messages.ShowMessage(kExtractFailedText, kErrorCaption);
-            return Result(EntryOutcome::NotWritten, "cannot write the file");
+            return Fail(messages, entry.Name(),
+                        Result(EntryOutcome::NotWritten, "cannot write the file", error));
+        }
         }
     }
     return result;
@@ -314,7 +332,7 @@ Extractor::Extractor(const DatArchive& archive, MessageSink& messages, ProgressS
 bool Extractor::OpenDestination(Destination& destination) {
     if (destination.Open(destinationFolder_))
         return true;
-    messages_.ShowMessage(kExtractFailedText, kErrorCaption);
+    Fail(messages_, {}, Result(EntryOutcome::NotWritten, "", SystemError()));
     return false;
 }
 
@@ -342,9 +360,24 @@ ExtractSummary Extractor::ExtractAll() {
         summary.notWritten = count;
         return summary;
     }
+    if (poolWorkers_ > 0) {
+        std::vector<std::uint32_t> all(count);
+        std::iota(all.begin(), all.end(), 0u);
+        summary = ExtractInParallel(
+            archive_, all, destination, poolWorkers_, messages_,
+            [&](std::size_t position, std::uint32_t, const EntryResult&) {
+                progress_.SetPosition(std::uint32_t(position + 1));
+            },
+            writer_.StopFlag(), whileWaiting_);
+        progress_.SetPosition(0);
+        return summary;
+    }
+    AnswerKeeper messages(messages_);
     for (std::uint32_t i = 0; i < count && !writer_.StopAsked(); ++i) {
-        summary.Add(writer_.WriteEntry(archive_, i, destination, messages_).outcome);
+        summary.Add(writer_.WriteEntry(archive_, i, destination, messages).outcome);
         progress_.SetPosition(i + 1);
+        if (messages.stop)
+            break; // the user ended the run at this entry
     }
     writer_.ReleaseBuffers();
     progress_.SetPosition(0);

@@ -23,6 +23,7 @@ enum class EntryOutcome {
 struct EntryResult {
     EntryOutcome outcome = EntryOutcome::Written;
     const char* detail = ""; // why, in a few words, for the command line
+    int error = 0;           // errno where a system call failed it; 0 for any other reason
 };
 
 struct ExtractSummary {
@@ -44,6 +45,24 @@ const char* OutcomeWord(EntryOutcome outcome);
 
 // The text every extraction failure that the user must see is reported with.
 inline constexpr char kExtractFailedText[] = "Can`t Extract file";
+
+// Passes messages on and remembers whether the user answered a failure with Stop.
+class AnswerKeeper : public MessageSink {
+public:
+    explicit AnswerKeeper(MessageSink& inner) : inner_(inner) {}
+    void ShowMessage(std::string_view text, std::string_view caption) override {
+        inner_.ShowMessage(text, caption);
+    }
+    FailureAnswer ReportFailure(const FailureReport& failure) override {
+        const FailureAnswer answer = inner_.ReportFailure(failure);
+        stop = stop || answer == FailureAnswer::Stop;
+        return answer;
+    }
+    bool stop = false;
+
+private:
+    MessageSink& inner_;
+};
 
 // Writes single entries. Owns the staging buffers, which are kept and reused from one entry to
 // the next so that large entries do not pay for fresh pages every time.
@@ -67,6 +86,7 @@ public:
     // ends between two pieces, its output is removed, and no further entry is started.
     void SetStopFlag(const std::atomic<bool>* stop) { stop_ = stop; }
     bool StopAsked() const { return stop_ && stop_->load(std::memory_order_relaxed); }
+    const std::atomic<bool>* StopFlag() const { return stop_; }
     // Gives the staging buffers back; the next entry obtains them anew.
     void ReleaseBuffers();
     std::size_t BufferBytes() const { return packed_.capacity + real_.capacity + window_.capacity; }
@@ -123,11 +143,19 @@ public:
     // command) unless set.
     void SetDestination(std::string folder) { destinationFolder_ = std::move(folder); }
     EntryWriter& Writer() { return writer_; }
+    // From now on ExtractAll runs on `workers` threads of the pool (ExtractInParallel) while
+    // this thread only reports, calling whileWaiting between reports; results, messages and the
+    // progress bar still come in directory order.
+    void UsePool(unsigned workers, std::function<void()> whileWaiting) {
+        poolWorkers_ = workers;
+        whileWaiting_ = std::move(whileWaiting);
+    }
 
     // Writes the entry shown in list row `row`; a row of -1 or past the end does nothing.
     EntryResult ExtractEntry(int row);
     // Writes every entry in directory order, moving the progress bar, and leaves it at 0. Ends
-    // early once the writer's stop flag is set.
+    // early once the writer's stop flag is set, or after an entry whose failure the user
+    // answered with Stop.
     ExtractSummary ExtractAll();
 
 private:
@@ -138,4 +166,6 @@ private:
     ProgressSink& progress_;
     EntryWriter writer_;
     std::string destinationFolder_ = ".";
+    unsigned poolWorkers_ = 0;
+    std::function<void()> whileWaiting_;
 };

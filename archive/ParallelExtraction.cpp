@@ -3,7 +3,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <numeric>
 #include <string>
 #include <system_error>
@@ -13,13 +16,92 @@
 #include <vector>
 
 namespace {
-// Holds an entry's messages until the entries before it have been reported.
+// Holds an entry's messages until the entries before it have been reported. A failure is kept
+// whole: the user answers it when it is shown.
 class HeldMessages : public MessageSink {
 public:
+    struct Held {
+        std::string text, caption, entry, reason;
+        bool failure;
+    };
     void ShowMessage(std::string_view text, std::string_view caption) override {
-        held.emplace_back(std::string(text), std::string(caption));
+        held.push_back({std::string(text), std::string(caption), {}, {}, false});
     }
-    std::vector<std::pair<std::string, std::string>> held;
+    FailureAnswer ReportFailure(const FailureReport& f) override {
+        held.push_back({std::string(f.text), std::string(f.caption), std::string(f.entry),
+                        std::string(f.reason), true});
+        return FailureAnswer::Ok;
+    }
+    bool AsksUser() const {
+        return std::any_of(held.begin(), held.end(), [](const Held& h) { return h.failure; });
+    }
+    // Shows them now; true when the user answered Stop.
+    bool ShowTo(MessageSink& messages) const {
+        bool stop = false;
+        for (const Held& h : held) {
+            if (!h.failure)
+                messages.ShowMessage(h.text, h.caption);
+            else if (messages.ReportFailure({h.text, h.caption, h.entry, h.reason}) ==
+                     FailureAnswer::Stop)
+                stop = true;
+        }
+        return stop;
+    }
+    std::vector<Held> held;
+};
+
+// What the workers and the reporting thread share about the run as a whole.
+class RunState {
+public:
+    explicit RunState(const std::atomic<bool>* stop) : stop_(stop) {}
+    // The caller's flag is copied into the one the writers watch, so either way of stopping
+    // reaches an entry between two pieces.
+    bool Halted() {
+        if (stop_ && stop_->load(std::memory_order_relaxed))
+            halted.store(true, std::memory_order_relaxed);
+        return halted.load(std::memory_order_relaxed);
+    }
+    void Halt() {
+        halted.store(true, std::memory_order_relaxed);
+        changed_.notify_all();
+    }
+    // While the user looks at a failure, no new entry is started: Stop must find the run where
+    // the box was shown, not thousands of entries further.
+    void Hold(bool on) {
+        {
+            std::lock_guard lock(mutex_);
+            holding_.store(on, std::memory_order_release);
+        }
+        changed_.notify_all();
+    }
+    void WaitWhileHeld() {
+        if (!holding_.load(std::memory_order_acquire))
+            return;
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return !holding_.load() || Halted(); });
+    }
+    void WorkerDone() {
+        {
+            std::lock_guard lock(mutex_);
+            ++finished_;
+        }
+        changed_.notify_all();
+    }
+    // Waits until `workers` have finished or a little while has passed; true once they all have.
+    bool WaitForWorkers(std::size_t workers) {
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, std::chrono::milliseconds(5), [&] { return finished_ == workers; });
+        return finished_ == workers;
+    }
+
+    std::atomic<bool> halted{false};
+
+private:
+    const std::atomic<bool>* stop_;
+    std::atomic<bool> holding_{false};
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::size_t finished_ = 0;
 };
 
 // Names as the files they become: '/' is written as '_', so "a/b" and "a_b" are one file.
@@ -89,18 +171,23 @@ struct Slot {
 
 ExtractSummary ExtractInParallel(const DatArchive& archive, std::span<const std::uint32_t> selected,
                                  Destination& destination, unsigned workers, MessageSink& messages,
-                                 const EntryReport& report, const std::atomic<bool>* stop) {
+                                 const EntryReport& report, const std::atomic<bool>* stop,
+                                 const std::function<void()>& whileWaiting) {
     const std::size_t count = selected.size();
     workers = std::max(1u, std::min<unsigned>(workers, unsigned(std::max<std::size_t>(count, 1))));
     ExtractSummary summary;
+    if (count == 0)
+        return summary;
 
-    if (workers == 1) {
+    if (workers == 1 && !whileWaiting) {
         // One at a time on this thread: nothing to hold back or hand over.
         EntryWriter writer;
         writer.SetStopFlag(stop);
-        for (std::size_t position = 0; position < count && !writer.StopAsked(); ++position) {
+        AnswerKeeper answers(messages);
+        for (std::size_t position = 0; position < count && !writer.StopAsked() && !answers.stop;
+             ++position) {
             const EntryResult result =
-                writer.WriteEntry(archive, selected[position], destination, messages);
+                writer.WriteEntry(archive, selected[position], destination, answers);
             summary.Add(result.outcome);
             report(position, selected[position], result);
         }
@@ -129,6 +216,7 @@ ExtractSummary ExtractInParallel(const DatArchive& archive, std::span<const std:
 
     std::vector<Slot> slots(count);
     std::atomic<std::size_t> next{0};
+    RunState run(stop);
     auto writeOne = [&](EntryWriter& writer, HeldMessages& held, std::uint32_t position) {
         Slot& slot = slots[position];
         slot.result = writer.WriteEntry(archive, selected[position], destination, held);
@@ -141,12 +229,17 @@ ExtractSummary ExtractInParallel(const DatArchive& archive, std::span<const std:
     // Takes items until none are left; afterEach runs between them.
     auto work = [&](auto&& afterEach) {
         EntryWriter writer;
-        writer.SetStopFlag(stop);
+        writer.SetStopFlag(&run.halted);
+        writer.SetBetweenPieces([&run] { run.Halted(); });
         HeldMessages held;
-        for (std::size_t k = next++; k < items && !writer.StopAsked(); k = next++) {
+        for (;;) {
+            run.WaitWhileHeld();
+            const std::size_t k = next++;
+            if (k >= items || run.Halted())
+                break;
             if (!chain.empty() && k == 0) {
                 for (std::uint32_t position : chain)
-                    if (!writer.StopAsked())
+                    if (!run.Halted())
                         writeOne(writer, held, position);
             } else {
                 writeOne(writer, held, order[chain.empty() ? k : k - 1]);
@@ -158,9 +251,10 @@ ExtractSummary ExtractInParallel(const DatArchive& archive, std::span<const std:
     // This thread works too, and between its own entries reports every finished entry that is
     // next in order: no thread is woken per entry just to report it.
     std::size_t reported = 0;
+    std::size_t end = count; // after a Stop answer: just past that entry
     // skipUnstarted: at the end of a stopped run, entries no worker took are passed over.
     auto reportReady = [&](bool skipUnstarted = false) {
-        for (; reported < count; ++reported) {
+        for (; reported < end; ++reported) {
             Slot& slot = slots[reported];
             if (!slot.done.load(std::memory_order_acquire)) {
                 if (skipUnstarted)
@@ -168,24 +262,48 @@ ExtractSummary ExtractInParallel(const DatArchive& archive, std::span<const std:
                 break;
             }
             if (slot.messages) {
-                for (const auto& [text, caption] : slot.messages->held)
-                    messages.ShowMessage(text, caption);
+                const bool asks = slot.messages->AsksUser();
+                if (asks)
+                    run.Hold(true);
+                if (slot.messages->ShowTo(messages)) {
+                    run.Halt();
+                    end = reported + 1;
+                }
+                if (asks)
+                    run.Hold(false);
                 slot.messages.reset();
             }
             summary.Add(slot.result.outcome);
             report(reported, selected[reported], slot.result);
         }
     };
+    // When this thread only reports, it starts one more worker in its place.
+    const unsigned helpers = whileWaiting ? workers : workers - 1;
     std::vector<std::thread> pool;
-    pool.reserve(workers - 1);
-    for (unsigned w = 1; w < workers; ++w) {
+    pool.reserve(helpers);
+    for (unsigned w = 0; w < helpers; ++w) {
         try {
-            pool.emplace_back(work, [] {});
+            pool.emplace_back([&] {
+                work([] {});
+                run.WorkerDone();
+            });
         } catch (const std::system_error&) {
             break; // no more threads to be had: the ones running share the work
         }
     }
-    work([&] { reportReady(); });
+    if (whileWaiting && !pool.empty()) {
+        for (bool finished = false; !finished;) {
+            reportReady();
+            whileWaiting();
+            finished = run.WaitForWorkers(pool.size());
+        }
+    } else {
+        work([&] {
+            reportReady();
+            if (whileWaiting)
+                whileWaiting();
+        });
+    }
     for (auto& t : pool)
         t.join();
     reportReady(true); // everything that was started is done now

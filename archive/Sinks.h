@@ -6,11 +6,29 @@
 #include <cstdint>
 #include <string_view>
 
+// An entry that could not be extracted: the message as any other (text and caption), and what
+// the user needs to act on it: which entry, and why.
+struct FailureReport {
+    std::string_view text;
+    std::string_view caption;
+    std::string_view entry;  // the entry's name as stored; empty when no entry was reached
+    std::string_view reason; // the system's error text, or a few words
+};
+
+// How the user answered a failure: go on, go on without asking again this run, or end the run
+// after this entry.
+enum class FailureAnswer { Ok, SkipAll, Stop };
+
 class MessageSink {
 public:
     virtual ~MessageSink() = default;
     // Shows text under caption with a single OK button; returns once the user has answered.
     virtual void ShowMessage(std::string_view text, std::string_view caption) = 0;
+    // A failure during extraction. A sink that offers no choice shows it as any message.
+    virtual FailureAnswer ReportFailure(const FailureReport& failure) {
+        ShowMessage(failure.text, failure.caption);
+        return FailureAnswer::Ok;
+    }
 };
 
 class ListSink {

@@ -17,6 +17,8 @@ struct ShownMessage {
     QString text;
     QString caption;
     int progressValue = -1; // the progress bar at the moment the box was shown
+    QString detail;         // failure boxes: the entry and the reason
+    bool choices = false;   // failure boxes: OK, Skip All and Stop rather than OK alone
 };
 
 class FakeDialogs : public UserDialogs {
@@ -30,9 +32,20 @@ public:
         return next;
     }
     void ShowMessage(QWidget*, const QString& text, const QString& caption) override {
-        messages.push_back({text, caption, progress ? progress->value() : -1});
+        messages.push_back({text, caption, progress ? progress->value() : -1, {}, false});
         if (onMessage)
             onMessage();
+    }
+    FailureAnswer ShowFailure(QWidget*, const QString& text, const QString& caption,
+                              const QString& detail, bool choices) override {
+        messages.push_back({text, caption, progress ? progress->value() : -1, detail, choices});
+        if (onMessage)
+            onMessage();
+        if (failureAnswers.empty())
+            return FailureAnswer::Ok;
+        const FailureAnswer answer = failureAnswers.front();
+        failureAnswers.pop_front();
+        return answer;
     }
     int RunModal(QDialog& dialog) override {
         modalTitles.push_back(dialog.windowTitle());
@@ -42,6 +55,7 @@ public:
     }
 
     std::deque<QString> answers; // an empty answer is a cancelled dialog
+    std::deque<FailureAnswer> failureAnswers; // then OK
     std::vector<ShownMessage> messages;
     QStringList modalTitles;
     std::function<void(QDialog&)> onModal;
