@@ -369,17 +369,18 @@ ExtractSummary Extractor::ExtractAll() {
                 progress_.SetPosition(std::uint32_t(position + 1));
             },
             writer_.StopFlag(), whileWaiting_);
+    } else {
+        AnswerKeeper messages(messages_);
+        for (std::uint32_t i = 0; i < count && !writer_.StopAsked() && !messages.stop; ++i) {
+            summary.Add(writer_.WriteEntry(archive_, i, destination, messages).outcome);
+            progress_.SetPosition(i + 1);
+        }
+        writer_.ReleaseBuffers();
+    }
+    // A run that was stopped leaves the bar where it got to.
+    const std::uint32_t reported = summary.written + summary.refused + summary.notWritten +
+                                   summary.damaged + summary.stopped;
+    if (reported == count && summary.stopped == 0)
         progress_.SetPosition(0);
-        return summary;
-    }
-    AnswerKeeper messages(messages_);
-    for (std::uint32_t i = 0; i < count && !writer_.StopAsked(); ++i) {
-        summary.Add(writer_.WriteEntry(archive_, i, destination, messages).outcome);
-        progress_.SetPosition(i + 1);
-        if (messages.stop)
-            break; // the user ended the run at this entry
-    }
-    writer_.ReleaseBuffers();
-    progress_.SetPosition(0);
     return summary;
 }

@@ -155,7 +155,7 @@ public:
     EntryResult ExtractEntry(int row);
     // Writes every entry in directory order, moving the progress bar, and leaves it at 0. Ends
     // early once the writer's stop flag is set, or after an entry whose failure the user
-    // answered with Stop.
+    // answered with Stop; the bar then stays where the run got to.
     ExtractSummary ExtractAll();
 
 private:

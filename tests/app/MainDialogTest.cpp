@@ -19,6 +19,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <unistd.h>
@@ -272,6 +273,85 @@ TEST_F(MainDialogTest, ExtractAllWritesEverythingAndReportsAFailingEntryOnTheWay
     EXPECT_EQ(dialogs_.messages[0].caption, "Error!");
     EXPECT_EQ(dialogs_.messages[0].progressValue, 3); // three entries done before it
     EXPECT_EQ(dialog_->ProgressBar().value(), 0);
+}
+
+// Extract All's failure box names the entry and the reason, and its three answers: go on, go on
+// without boxes (then one box with the count), or end the run at that entry.
+TEST_F(MainDialogTest, ExtractAllFailureBoxAnswers) {
+    struct Row {
+        const char* name;
+        std::deque<FailureAnswer> answers;
+        int boxes;           // failure boxes shown
+        int barAfter;    // where the run leaves the progress bar: 0 when it ran to its end
+        QString summary; // the last box, when failures were skipped
+    };
+    const Row rows[] = {
+        {.name = "OK", .answers = {}, .boxes = 3, .barAfter = 0, .summary = {}},
+        {.name = "Skip All",
+         .answers = {FailureAnswer::SkipAll},
+         .boxes = 1,
+         .barAfter = 0,
+         .summary = "3 entries could not be extracted."},
+        {.name = "Stop",
+         .answers = {FailureAnswer::Ok, FailureAnswer::Stop},
+         .boxes = 2,
+         .barAfter = 4,
+         .summary = {}},
+    };
+    ArchiveBuilder b;
+    b.AddStored("a.txt", "a");
+    b.AddStored("..\\out.txt", "refused");
+    b.AddStored("b.txt", "b");
+    b.AddStored("blocked\\x.txt", "a file named like its folder is in the way");
+    b.AddStored("c.txt", "c");
+    b.AddStored("..\\out2.txt", "refused");
+    b.AddStored("d.txt", "d");
+    const std::string archive = WriteArchive("game.dat", b);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        dialogs_.messages.clear();
+        dialogs_.failureAnswers = row.answers;
+        Open(archive);
+        WriteFile(dir_ / "blocked", "in the way");
+        dialog_->CommandAction(MainDialog::ExtractAllCommand)->trigger();
+        std::vector<ShownMessage> boxes;
+        for (const ShownMessage& m : dialogs_.messages)
+            if (m.choices)
+                boxes.push_back(m);
+        ASSERT_EQ(int(boxes.size()), row.boxes);
+        EXPECT_EQ(boxes[0].text, "Can`t Extract file");
+        EXPECT_EQ(boxes[0].caption, "Error!");
+        EXPECT_EQ(boxes[0].detail, "..\\out.txt\nname leads outside the destination");
+        EXPECT_EQ(boxes[0].progressValue, 1);
+        if (row.boxes > 1) {
+            EXPECT_EQ(boxes[1].detail,
+                      QString("blocked\\x.txt\n") + QString::fromLocal8Bit(std::strerror(EEXIST)));
+        }
+        const int summaries = int(dialogs_.messages.size()) - row.boxes;
+        EXPECT_EQ(summaries, row.summary.isEmpty() ? 0 : 1);
+        if (summaries == 1) {
+            EXPECT_EQ(dialogs_.messages.back().text, row.summary);
+            EXPECT_EQ(dialogs_.messages.back().caption, "Error!");
+        }
+        EXPECT_EQ(dialog_->ProgressBar().value(), row.barAfter);
+        EXPECT_EQ(ReadFile(dir_ / "b.txt"), "b"); // what was written stays written
+        if (row.barAfter == 0) {
+            EXPECT_EQ(ReadFile(dir_ / "d.txt"), "d");
+        }
+    }
+}
+
+// A double click's failure has only OK, with the same detail.
+TEST_F(MainDialogTest, DoubleClickFailureHasOnlyOk) {
+    ArchiveBuilder b;
+    b.AddStored("..\\out.txt", "refused");
+    Open(WriteArchive("game.dat", b));
+    dialogs_.failureAnswers = {FailureAnswer::Stop}; // not offered; must not matter
+    dialog_->OnEntryDoubleClicked(0);
+    ASSERT_EQ(dialogs_.messages.size(), 1u);
+    EXPECT_FALSE(dialogs_.messages[0].choices);
+    EXPECT_EQ(dialogs_.messages[0].text, "Can`t Extract file");
+    EXPECT_EQ(dialogs_.messages[0].detail, "..\\out.txt\nname leads outside the destination");
 }
 
 TEST_F(MainDialogTest, ExtractAllRightAfterStartDoesNothingVisible) {

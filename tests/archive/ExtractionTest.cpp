@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <numeric>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -443,6 +445,12 @@ TEST(Extract, OutputThatCannotBeWrittenWholeIsNotWrittenAndEmpty) {
     EXPECT_EQ(s.notWritten, 2u);
     EXPECT_EQ(s.written, 1u);
     EXPECT_EQ(h.messages.messages, std::vector<RecordedMessage>(2, kCantExtract));
+    // The user is told which entry, and the system's own reason.
+    ASSERT_EQ(h.messages.failures.size(), 2u);
+    EXPECT_EQ(h.messages.failures[0].entry, "stored.bin");
+    EXPECT_EQ(h.messages.failures[1].entry, "packed.bin");
+    EXPECT_EQ(h.messages.failures[0].reason, std::strerror(EFBIG));
+    EXPECT_EQ(h.messages.failures[1].reason, std::strerror(EFBIG));
     EXPECT_EQ(FileSizeOf(h.out + "/stored.bin"), 0);
     EXPECT_EQ(FileSizeOf(h.out + "/packed.bin"), 0);
     EXPECT_EQ(h.Output("small.txt"), "ok");
@@ -576,6 +584,55 @@ TEST(ReadWindow, EntriesInAnyOrderGetTheirOwnBytes) {
         }
     }
     EXPECT_TRUE(h.messages.messages.empty());
+}
+
+// Failures of a run on the pool reach the user in directory order, whichever worker met them,
+// and a Stop answer ends the run at that entry: nothing after it is reported.
+TEST(ParallelRun, FailuresInDirectoryOrderAndStopEndsTheRunThere) {
+    struct Row {
+        unsigned workers;
+        bool reporterOnly; // this thread only reports, as the window runs it
+    };
+    const Row rows[] = {
+        {.workers = 1, .reporterOnly = false},
+        {.workers = 3, .reporterOnly = false},
+        {.workers = 3, .reporterOnly = true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.workers << " workers, reporter only "
+                                        << row.reporterOnly);
+        ExtractHarness h;
+        ArchiveBuilder b;
+        for (int i = 0; i < 400; ++i)
+            b.AddPacked(i % 50 == 7 ? "..\\bad" + std::to_string(i) : "e" + std::to_string(i),
+                        std::string(3000, char('a' + i % 26)));
+        h.Load(b);
+        h.messages.answers = {FailureAnswer::Ok, FailureAnswer::SkipAll, FailureAnswer::Stop};
+        std::vector<std::uint32_t> all(400);
+        std::iota(all.begin(), all.end(), 0u);
+        Destination destination;
+        ASSERT_TRUE(destination.Open(h.out));
+        std::vector<std::size_t> reported;
+        int waits = 0;
+        const ExtractSummary s = ExtractInParallel(
+            h.archive, all, destination, row.workers, h.messages,
+            [&](std::size_t position, std::uint32_t, const EntryResult&) {
+                reported.push_back(position);
+            },
+            nullptr, row.reporterOnly ? std::function<void()>([&] { ++waits; }) : nullptr);
+        ASSERT_EQ(h.messages.failures.size(), 3u);
+        EXPECT_EQ(h.messages.failures[0].entry, "..\\bad7");
+        EXPECT_EQ(h.messages.failures[1].entry, "..\\bad57");
+        EXPECT_EQ(h.messages.failures[2].entry, "..\\bad107");
+        EXPECT_EQ(h.messages.failures[2].reason, "name leads outside the destination");
+        std::vector<std::size_t> expected(108);
+        std::iota(expected.begin(), expected.end(), 0u);
+        EXPECT_EQ(reported, expected);
+        EXPECT_EQ(s.refused, 3u);
+        EXPECT_EQ(s.written, 105u);
+        EXPECT_EQ(h.Output("e106"), std::string(3000, char('a' + 106 % 26)));
+        EXPECT_EQ(row.reporterOnly, waits > 0);
+    }
 }
 
 // Two archives of the same layout and different bytes, opened in turn by one DatArchive and

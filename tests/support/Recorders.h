@@ -4,6 +4,7 @@
 #include "Sinks.h"
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,12 +15,28 @@ struct RecordedMessage {
     bool operator==(const RecordedMessage&) const = default;
 };
 
+// Failures are recorded as messages too, and answered from `answers` (then OK).
 class MessageRecorder : public MessageSink {
 public:
+    struct Failure {
+        std::string entry;
+        std::string reason;
+    };
     void ShowMessage(std::string_view text, std::string_view caption) override {
         messages.push_back({std::string(text), std::string(caption)});
     }
+    FailureAnswer ReportFailure(const FailureReport& failure) override {
+        ShowMessage(failure.text, failure.caption);
+        failures.push_back({std::string(failure.entry), std::string(failure.reason)});
+        if (answers.empty())
+            return FailureAnswer::Ok;
+        const FailureAnswer answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
     std::vector<RecordedMessage> messages;
+    std::vector<Failure> failures;
+    std::deque<FailureAnswer> answers;
 };
 
 class ListRecorder : public ListSink {
