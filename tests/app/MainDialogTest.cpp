@@ -427,20 +427,70 @@ TEST(AboutDialogTest, ShowsNameVersionAndIcon) {
     EXPECT_FALSE(icon->pixmap().isNull());
 }
 
+// Answers the next real message box from a timer. Checks inside `answer` must be EXPECTs: the
+// box is closed whatever they find, so a failure fails the test at once instead of leaving it
+// waiting for a person.
+void AnswerNextBox(std::function<void(QMessageBox&)> answer, int tries = 40) {
+    QTimer::singleShot(50, [answer, tries] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) {
+            if (tries > 0)
+                AnswerNextBox(answer, tries - 1);
+            else
+                ADD_FAILURE() << "no message box appeared";
+            return;
+        }
+        answer(*box);
+        if (box->isVisible())
+            box->done(QMessageBox::Cancel);
+    });
+}
+
 TEST(DesktopDialogsTest, RealMessageBoxClosesByTimer) {
     DesktopDialogs dialogs;
     QString seen;
-    QTimer::singleShot(50, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        ASSERT_NE(box, nullptr);
-        seen = box->windowTitle() + "|" + box->text();
-        EXPECT_EQ(box->icon(), QMessageBox::NoIcon);
-        EXPECT_EQ(box->textFormat(), Qt::PlainText); // paths are never read as markup
-        EXPECT_EQ(box->buttons().size(), 1);
-        box->button(QMessageBox::Ok)->click();
+    AnswerNextBox([&](QMessageBox& box) {
+        seen = box.windowTitle() + "|" + box.text();
+        EXPECT_EQ(box.icon(), QMessageBox::NoIcon);
+        EXPECT_EQ(box.textFormat(), Qt::PlainText); // paths are never read as markup
+        EXPECT_EQ(box.buttons().size(), 1);
+        if (QAbstractButton* ok = box.button(QMessageBox::Ok))
+            ok->click();
     });
     dialogs.ShowMessage(nullptr, "Can`t Extract file", "Error!");
     EXPECT_EQ(seen, "Error!|Can`t Extract file");
+}
+
+TEST(DesktopDialogsTest, FailureBoxOffersOkSkipAllAndStop) {
+    DesktopDialogs dialogs;
+    const std::pair<const char*, FailureAnswer> answers[] = {
+        {"OK", FailureAnswer::Ok}, {"Skip All", FailureAnswer::SkipAll}, {"Stop", FailureAnswer::Stop}};
+    for (const auto& [button, expected] : answers) {
+        SCOPED_TRACE(button);
+        QStringList shown;
+        AnswerNextBox([&, button = QString::fromLatin1(button)](QMessageBox& box) {
+            shown << box.windowTitle() << box.text() << box.informativeText();
+            for (QAbstractButton* b : box.buttons())
+                shown << b->text().remove('&');
+            for (QAbstractButton* b : box.buttons())
+                if (b->text().remove('&') == button)
+                    b->click();
+        });
+        const FailureAnswer answer = dialogs.ShowFailure(
+            nullptr, "Can`t Extract file", "Error!", "a<b>.txt\nNo space left on device", true);
+        EXPECT_EQ(answer, expected);
+        ASSERT_EQ(shown.size(), 6);
+        EXPECT_EQ(shown.mid(0, 3), QStringList({"Error!", "Can`t Extract file",
+                                                  "a<b>.txt\nNo space left on device"}));
+        QStringList buttons = shown.mid(3);
+        buttons.sort();
+        EXPECT_EQ(buttons, QStringList({"OK", "Skip All", "Stop"}));
+    }
+    int buttons = 0;
+    AnswerNextBox([&](QMessageBox& box) { buttons = int(box.buttons().size()); });
+    EXPECT_EQ(dialogs.ShowFailure(nullptr, "Can`t Extract file", "Error!", "x", false),
+              FailureAnswer::Ok);
+    EXPECT_EQ(buttons, 1);
 }
 
 TEST(DesktopDialogsTest, ArchiveFilterMatchesBothSpellingsThenAllFiles) {
