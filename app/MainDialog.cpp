@@ -158,12 +158,12 @@ void MainDialog::OnExtractAll() {
         extractingAll_ = false;
         // Boxes the user chose not to see are at least counted.
         if (skipFailures_ && !closePending_)
-            dialogs_.ShowMessage(this,
-                                 failedInRun_ == 1
-                                     ? QStringLiteral("1 entry could not be extracted.")
-                                     : QStringLiteral("%1 entries could not be extracted.")
-                                           .arg(failedInRun_),
-                                 QStringLiteral("Error!"));
+            dialogs_.ShowMessage(
+                this,
+                failedInRun_ == 1
+                    ? QStringLiteral("1 entry could not be extracted.")
+                    : QStringLiteral("%1 entries could not be extracted.").arg(failedInRun_),
+                QStringLiteral("Error!"));
     });
 }
 

@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <numeric>
-#include <vector>
 #include <sys/mman.h>
 #include <unistd.h>
+#include <vector>
 #include <zlib.h>
 
 namespace {
@@ -190,11 +190,11 @@ EntryResult EntryWriter::WriteEntry(const DatArchive& archive, std::uint32_t ind
     if (status == Destination::Status::Ok)
         status = destination.CreateOutput(*path, out);
     if (status != Destination::Status::Ok)
-        return Fail(messages, entry.Name(),
-                    status == Destination::Status::Refused
-                        ? Result(EntryOutcome::Refused, "a symlink is in the way")
-                        : Result(EntryOutcome::NotWritten, "cannot create the file",
-                                 SystemError()));
+        return Fail(
+            messages, entry.Name(),
+            status == Destination::Status::Refused
+                ? Result(EntryOutcome::Refused, "a symlink is in the way")
+                : Result(EntryOutcome::NotWritten, "cannot create the file", SystemError()));
 
     EntryResult result = entry.IsPacked() ? Inflate(archive, entry, out, messages)
                                           : CopyStored(archive, entry, out, messages);
@@ -378,8 +378,8 @@ ExtractSummary Extractor::ExtractAll() {
         writer_.ReleaseBuffers();
     }
     // A run that was stopped leaves the bar where it got to.
-    const std::uint32_t reported = summary.written + summary.refused + summary.notWritten +
-                                   summary.damaged + summary.stopped;
+    const std::uint32_t reported =
+        summary.written + summary.refused + summary.notWritten + summary.damaged + summary.stopped;
     if (reported == count && summary.stopped == 0)
         progress_.SetPosition(0);
     return summary;

@@ -25,6 +25,5 @@ using EntryReport =
 // and this one only reports, calling whileWaiting every few milliseconds (a window paints there).
 ExtractSummary ExtractInParallel(const DatArchive& archive, std::span<const std::uint32_t> selected,
                                  Destination& destination, unsigned workers, MessageSink& messages,
-                                 const EntryReport& report,
-                                 const std::atomic<bool>* stop = nullptr,
+                                 const EntryReport& report, const std::atomic<bool>* stop = nullptr,
                                  const std::function<void()>& whileWaiting = {});

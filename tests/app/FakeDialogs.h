@@ -54,7 +54,7 @@ public:
         return QDialog::Accepted;
     }
 
-    std::deque<QString> answers; // an empty answer is a cancelled dialog
+    std::deque<QString> answers;              // an empty answer is a cancelled dialog
     std::deque<FailureAnswer> failureAnswers; // then OK
     std::vector<ShownMessage> messages;
     QStringList modalTitles;

@@ -281,7 +281,7 @@ TEST_F(MainDialogTest, ExtractAllFailureBoxAnswers) {
     struct Row {
         const char* name;
         std::deque<FailureAnswer> answers;
-        int boxes;           // failure boxes shown
+        int boxes;       // failure boxes shown
         int barAfter;    // where the run leaves the progress bar: 0 when it ran to its end
         QString summary; // the last box, when failures were skipped
     };
@@ -463,8 +463,9 @@ TEST(DesktopDialogsTest, RealMessageBoxClosesByTimer) {
 
 TEST(DesktopDialogsTest, FailureBoxOffersOkSkipAllAndStop) {
     DesktopDialogs dialogs;
-    const std::pair<const char*, FailureAnswer> answers[] = {
-        {"OK", FailureAnswer::Ok}, {"Skip All", FailureAnswer::SkipAll}, {"Stop", FailureAnswer::Stop}};
+    const std::pair<const char*, FailureAnswer> answers[] = {{"OK", FailureAnswer::Ok},
+                                                             {"Skip All", FailureAnswer::SkipAll},
+                                                             {"Stop", FailureAnswer::Stop}};
     for (const auto& [button, expected] : answers) {
         SCOPED_TRACE(button);
         QStringList shown;
@@ -476,12 +477,12 @@ TEST(DesktopDialogsTest, FailureBoxOffersOkSkipAllAndStop) {
                 if (b->text().remove('&') == button)
                     b->click();
         });
-        const FailureAnswer answer = dialogs.ShowFailure(
-            nullptr, "Can`t Extract file", "Error!", "a<b>.txt\nNo space left on device", true);
+        const FailureAnswer answer = dialogs.ShowFailure(nullptr, "Can`t Extract file", "Error!",
+                                                         "a<b>.txt\nNo space left on device", true);
         EXPECT_EQ(answer, expected);
         ASSERT_EQ(shown.size(), 6);
         EXPECT_EQ(shown.mid(0, 3), QStringList({"Error!", "Can`t Extract file",
-                                                  "a<b>.txt\nNo space left on device"}));
+                                                "a<b>.txt\nNo space left on device"}));
         QStringList buttons = shown.mid(3);
         buttons.sort();
         EXPECT_EQ(buttons, QStringList({"OK", "Skip All", "Stop"}));

@@ -7,10 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <numeric>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <numeric>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -599,8 +599,8 @@ TEST(ParallelRun, FailuresInDirectoryOrderAndStopEndsTheRunThere) {
         {.workers = 3, .reporterOnly = true},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(testing::Message() << row.workers << " workers, reporter only "
-                                        << row.reporterOnly);
+        SCOPED_TRACE(testing::Message()
+                     << row.workers << " workers, reporter only " << row.reporterOnly);
         ExtractHarness h;
         ArchiveBuilder b;
         for (int i = 0; i < 400; ++i)
