@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -90,6 +91,15 @@ TEST_F(MainDialogTest, WindowHasTheCaptionMenuColumnsAndFixedClientArea) {
     // Both columns beside the vertical scroll bar, with no horizontal scrolling.
     EXPECT_LE(list.columnWidth(0) + list.columnWidth(1), list.viewport()->width());
     EXPECT_FALSE(list.horizontalScrollBar()->isVisible());
+
+    // A name column dragged wider leaves the sizes within reach of a horizontal scroll bar.
+    Open(WriteArchive("game.dat", ThreeEntries()));
+    list.horizontalHeader()->resizeSection(0, 700);
+    QApplication::processEvents();
+    ASSERT_TRUE(list.horizontalScrollBar()->isVisible());
+    list.horizontalScrollBar()->setValue(list.horizontalScrollBar()->maximum());
+    const QRect sizes = list.visualRect(list.model()->index(0, 1));
+    EXPECT_TRUE(list.viewport()->rect().contains(sizes)) << sizes.x() << "+" << sizes.width();
 }
 
 TEST_F(MainDialogTest, OpenListsEveryEntryWithPictureAndSizes) {
