@@ -18,9 +18,13 @@ public:
     virtual void ShowMessage(QWidget* owner, const QString& text, const QString& caption) = 0;
     // A box about an entry that could not be extracted: text and caption as ShowMessage, the
     // entry and the reason beneath. With choices: the buttons OK, Skip All and Stop, and the
-    // answer; without: OK alone, and the answer is OK.
+    // answer; without: OK alone, and the answer is OK. Stand-ins that need no more show it as
+    // a message.
     virtual FailureAnswer ShowFailure(QWidget* owner, const QString& text, const QString& caption,
-                                      const QString& detail, bool choices) = 0;
+                                      const QString& /*detail*/, bool /*choices*/) {
+        ShowMessage(owner, text, caption);
+        return FailureAnswer::Ok;
+    }
     // Runs dialog modally and returns its result.
     virtual int RunModal(QDialog& dialog) = 0;
 };
