@@ -9,10 +9,13 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QScrollBar>
 #include <QVBoxLayout>
@@ -40,6 +43,17 @@ const char kHelpText[] =
     "File > Open DAT  file... lists the entries of an archive.\n"
     "Double-click an entry to write it beside the archive.\n"
     "Extract > Extract All writes every entry there; Extract > Info shows the header.";
+
+// The archive a drag carries: the first of its URLs, when that is a local file (not a folder).
+QString DroppedArchive(const QMimeData* data) {
+    if (!data || !data->hasUrls() || data->urls().isEmpty())
+        return {};
+    const QUrl url = data->urls().first();
+    if (!url.isLocalFile())
+        return {};
+    const QString path = url.toLocalFile();
+    return QFileInfo(path).isDir() ? QString() : path;
+}
 } // namespace
 
 MainDialog::MainDialog(UserDialogs& dialogs, QWidget* parent)
@@ -74,6 +88,7 @@ MainDialog::MainDialog(UserDialogs& dialogs, QWidget* parent)
                    Qt::MSWindowsFixedSizeDialogHint);
     setWindowTitle(QStringLiteral("Velmorquin Exractor"));
     setWindowIcon(icon_);
+    setAcceptDrops(true);
     SetUpList();
     connect(&EntryList(), &ListView::rowDoubleClicked, this, &MainDialog::OnEntryDoubleClicked);
     EntryList().setFocus();
@@ -138,13 +153,21 @@ void MainDialog::OnOpen() {
     lastChosenPath_ = chosen.isEmpty() ? QStringLiteral("none") : chosen;
     if (lastChosenPath_ == QLatin1String("none"))
         return;
+    OpenArchive(chosen);
+}
+
+void MainDialog::OpenArchive(const QString& path) {
+    // A path from the command line may be relative to the folder we started in, which is about
+    // to change.
+    const QString chosen = QFileInfo(path).absoluteFilePath();
+    lastChosenPath_ = chosen;
     // As the desktop's own file dialog does: extraction then writes beside the archive.
     QDir::setCurrent(QFileInfo(chosen).absolutePath());
 
     RunCommand([&] {
         EntryList().DeleteAllItems();
-        const QByteArray path = chosen.toLocal8Bit();
-        if (archive_.Open(std::string_view(path.constData(), std::size_t(path.size()))))
+        const QByteArray bytes = chosen.toLocal8Bit();
+        if (archive_.Open(std::string_view(bytes.constData(), std::size_t(bytes.size()))))
             archive_.LoadDirectory();
     });
 }
@@ -222,6 +245,32 @@ void MainDialog::done(int result) {
 void MainDialog::AskToClose() {
     stop_ = true;
     closePending_ = true;
+}
+
+void MainDialog::dragEnterEvent(QDragEnterEvent* event) {
+    // Refused while a command runs, so the cursor tells the user before anything is let go.
+    if (!busy_ && !DroppedArchive(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void MainDialog::dropEvent(QDropEvent* event) {
+    const QString path = DroppedArchive(event->mimeData());
+    if (busy_ || path.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    // Opened once the drop has returned, so the file manager is not kept waiting for the
+    // drag to finish while a long directory loads.
+    QMetaObject::invokeMethod(
+        this,
+        [this, path] {
+            if (!busy_)
+                OpenArchive(path);
+        },
+        Qt::QueuedConnection);
 }
 
 void MainDialog::RunCommand(const std::function<void()>& command) {

@@ -53,6 +53,9 @@ public:
     const EntryWriter& Writer() { return extractor_.Writer(); }
 
     void OnOpen();
+    // Opens path as the Open command does once its dialog has given a path: the start-up
+    // argument and a dropped file come in here.
+    void OpenArchive(const QString& path);
     void OnExtractAll();
     void OnInfo();
     void OnAbout();
@@ -63,6 +66,8 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void done(int result) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     // MessageSink: the window's own message box.

@@ -1,6 +1,7 @@
 // vdat: the command-line companion of the extractor, for scripts, headless machines and
 // archives too large to click through.
 #include "Commands.h"
+#include "Version.h"
 
 #include <cstdio>
 #include <cstring>
@@ -42,7 +43,7 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
     if (command == "--version") {
-        std::puts("vdat 1.0.0.1");
+        std::printf("vdat %s\n", kVdatVersion);
         return kExitOk;
     }
 

@@ -5,7 +5,12 @@ The outputs are committed beside this script; running it again must give the sam
 nothing here depends on time, locale or the zlib build (PNG data goes into stored deflate
 blocks). Standard library only.
 
+With --hicolor, it draws instead the desktop's icons at every size of the icon theme, the
+application's under apps/ and the archive file type's under mimetypes/; the build writes those
+into its own folder for installing, so they are compressed and not committed.
+
     python3 draw_pictures.py [--out DIR]     # DIR defaults to this script's folder
+    python3 draw_pictures.py --hicolor DIR   # DIR/<N>x<N>/{apps,mimetypes}/NAME.png
 """
 
 import argparse
@@ -137,7 +142,7 @@ def stored_zlib(data):
     return bytes(out)
 
 
-def png_rgba(canvas):
+def png_rgba(canvas, compress=False):
     """An 8-bit RGBA PNG; transparent pixels become (0, 0, 0, 0)."""
     raw = bytearray()
     for row in canvas.rows:
@@ -150,7 +155,8 @@ def png_rgba(canvas):
         return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", crc)
 
     ihdr = struct.pack(">IIBBBBB", canvas.width, canvas.height, 8, 6, 0, 0, 0)
-    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", ihdr) + chunk(b"IDAT", stored_zlib(bytes(raw)))
+    data = zlib.compress(bytes(raw), 9) if compress else stored_zlib(bytes(raw))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", ihdr) + chunk(b"IDAT", data)
             + chunk(b"IEND", b""))
 
 
@@ -251,6 +257,56 @@ def draw_icon(size, rich):
     return canvas
 
 
+def draw_document_icon(size):
+    """The archive file type: a sheet with a folded corner, a few lines of text, and the
+    application's icon in its lower right corner."""
+    canvas = Canvas(size, size, None)
+    left, right = round(size * 0.12), round(size * 0.88)
+    top, bottom = round(size * 0.03), size - round(size * 0.03)
+    fold = max(3, round(size * 0.25))
+    outline = (110, 110, 120)
+    for y in range(top, bottom):
+        for x in range(left, right):
+            # Above the diagonal from (right - fold, top) to (right, top + fold): cut away.
+            if x - (right - fold) > y - top:
+                continue
+            edge = (x in (left, right - 1) or y in (top, bottom - 1)
+                    or x - (right - fold) == y - top)
+            canvas.set(x, y, outline if edge else lerp((255, 255, 255), (222, 224, 230), y, size))
+    for i in range(fold):  # the folded-over corner
+        for j in range(i + 1):
+            canvas.set(right - fold + j, top + i, outline if j in (0, i) or i == fold - 1
+                       else (200, 202, 210))
+    line_gap = max(2, size // 10)
+    for y in range(top + fold + line_gap // 2, top + round(size * 0.5), line_gap):
+        for x in range(left + max(2, size // 8), right - max(2, size // 8)):
+            canvas.set(x, y, (170, 172, 182))
+    badge = max(8, round(size * 0.56))
+    mark = draw_icon(badge, rich=True)
+    ox, oy = size - badge, size - badge
+    for y in range(badge):
+        for x in range(badge):
+            if mark.rows[y][x] is not None:
+                canvas.set(ox + x, oy + y, mark.rows[y][x])
+    return canvas
+
+
+HICOLOR_SIZES = (16, 24, 32, 48, 64, 128, 256)
+APP_ICON_NAME = "velmorquin-extractor"
+FILE_TYPE_ICON_NAME = "application-x-velmorquin-dat"
+
+
+def hicolor_icons():
+    """Path under the icon theme -> bytes, each size drawn for itself rather than scaled."""
+    out = {}
+    for size in HICOLOR_SIZES:
+        folder = f"{size}x{size}"
+        out[f"{folder}/apps/{APP_ICON_NAME}.png"] = png_rgba(draw_icon(size, rich=True), True)
+        out[f"{folder}/mimetypes/{FILE_TYPE_ICON_NAME}.png"] = png_rgba(draw_document_icon(size),
+                                                                        True)
+    return out
+
+
 def draw_state_pictures():
     """Two blank 16x16 state pictures: all red, which is their mask colour."""
     return Canvas(32, 16, RED)
@@ -300,10 +356,14 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--out", default=os.path.dirname(os.path.abspath(__file__)),
                         help="folder to write the pictures into (default: this script's folder)")
+    parser.add_argument("--hicolor", metavar="DIR",
+                        help="draw the icon theme's icons into DIR instead")
     args = parser.parse_args()
-    os.makedirs(args.out, exist_ok=True)
-    for name, data in sorted(pictures().items()):
-        with open(os.path.join(args.out, name), "wb") as f:
+    out, drawn = (args.hicolor, hicolor_icons()) if args.hicolor else (args.out, pictures())
+    for name, data in sorted(drawn.items()):
+        path = os.path.join(out, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
             f.write(data)
 
 

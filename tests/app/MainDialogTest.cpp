@@ -13,15 +13,19 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <memory>
 #include <unistd.h>
 
@@ -65,6 +69,166 @@ ArchiveBuilder ThreeEntries() {
     return b;
 }
 } // namespace
+
+namespace {
+// What a way of opening leaves behind, for comparing it with the Open command.
+struct OpenOutcome {
+    QStringList rows;
+    QStringList messages;
+    QString currentFolder;
+    QString lastChosenPath;
+    bool open = false;
+    bool operator==(const OpenOutcome&) const = default;
+};
+
+enum class OpenWay { Command, Argument, Drop };
+
+QMimeData* UrlData(const QList<QUrl>& urls) {
+    auto* data = new QMimeData;
+    data->setUrls(urls);
+    return data;
+}
+
+// Sends a drag onto the window and, when it is accepted, drops it; says whether it was accepted.
+bool DragAndDrop(MainDialog& dialog, QMimeData* data) {
+    const QPoint at(20, 20);
+    QDragEnterEvent enter(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&dialog, &enter);
+    if (enter.isAccepted()) {
+        QDropEvent drop(QPointF(at), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&dialog, &drop);
+        QApplication::processEvents(); // the drop opens once the event loop runs again
+    }
+    delete data;
+    return enter.isAccepted();
+}
+
+OpenOutcome OpenOneWay(OpenWay way, const QString& path, const std::string& startFolder) {
+    QDir::setCurrent(QString::fromStdString(startFolder));
+    FakeDialogs dialogs;
+    MainDialog dialog(dialogs);
+    switch (way) {
+    case OpenWay::Command:
+        dialogs.answers.push_back(QFileInfo(path).absoluteFilePath());
+        dialog.CommandAction(MainDialog::OpenCommand)->trigger();
+        break;
+    case OpenWay::Argument:
+        dialog.OpenArchive(path);
+        break;
+    case OpenWay::Drop:
+        EXPECT_TRUE(
+            DragAndDrop(dialog, UrlData({QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()),
+                                         QUrl::fromLocalFile(QString::fromStdString(
+                                             startFolder + "/game folder/other.dat"))})));
+        break;
+    }
+    OpenOutcome out;
+    for (int r = 0; r < dialog.EntryList().rowCount(); ++r)
+        out.rows << QString::fromLatin1(dialog.EntryList().rowText(r, 0) + "|" +
+                                        dialog.EntryList().rowText(r, 1));
+    for (const ShownMessage& m : dialogs.messages)
+        out.messages << m.caption + "|" + m.text;
+    out.currentFolder = QDir::currentPath();
+    out.lastChosenPath = dialog.LastChosenPath();
+    out.open = dialog.Archive().IsOpen();
+    return out;
+}
+} // namespace
+
+// The start-up argument and a dropped file open exactly as the Open command does after its
+// dialog: same list, same messages, same current folder.
+TEST_F(MainDialogTest, ArgumentAndDropOpenAsTheOpenCommandDoes) {
+    const std::string sub = dir_ / "game folder";
+    std::filesystem::create_directories(sub);
+    WriteFile(sub + "/game.dat", ThreeEntries().Build());
+    WriteFile(sub + "/zip.dat", std::string("PK\x03\x04rest of it", 14));
+    WriteFile(sub + "/other.dat", ArchiveBuilder().Build());
+    const struct {
+        const char* name;
+        QString path;      // as the argument gives it
+        int rows;          // what the Open command lists
+        bool failureShown; // whether it shows an "Error!" box
+    } cases[] = {
+        {"archive", QString::fromStdString(sub + "/game.dat"), 3, false},
+        {"relative to the start folder", "game folder/game.dat", 3, false},
+        {"not an archive", QString::fromStdString(sub + "/zip.dat"), 0, true},
+        {"missing", QString::fromStdString(sub + "/gone.dat"), 0, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const OpenOutcome command = OpenOneWay(OpenWay::Command, c.path, dir_.Path());
+        EXPECT_EQ(command.rows.size(), c.rows);
+        EXPECT_EQ(!command.messages.isEmpty(), c.failureShown);
+        EXPECT_EQ(command.currentFolder, QString::fromStdString(sub));
+        for (OpenWay way : {OpenWay::Argument, OpenWay::Drop}) {
+            const OpenOutcome other = OpenOneWay(way, c.path, dir_.Path());
+            EXPECT_EQ(other.rows, command.rows) << int(way);
+            EXPECT_EQ(other.messages, command.messages) << int(way);
+            EXPECT_EQ(other.currentFolder, command.currentFolder) << int(way);
+            EXPECT_EQ(other.lastChosenPath, command.lastChosenPath) << int(way);
+            EXPECT_EQ(other.open, command.open) << int(way);
+        }
+    }
+}
+
+TEST_F(MainDialogTest, DropRefusesWhatIsNotALocalFileAndEverythingDuringACommand) {
+    const std::string path = WriteArchive("game.dat", ThreeEntries());
+    auto textOnly = new QMimeData;
+    textOnly->setText(QString::fromStdString(path));
+    EXPECT_FALSE(DragAndDrop(*dialog_, textOnly));
+    EXPECT_FALSE(DragAndDrop(*dialog_, UrlData({QUrl("https://example.org/game.dat")})));
+    EXPECT_FALSE(
+        DragAndDrop(*dialog_, UrlData({QUrl::fromLocalFile(QString::fromStdString(dir_.Path()))})));
+    EXPECT_FALSE(DragAndDrop(*dialog_, UrlData({})));
+    EXPECT_EQ(dialog_->EntryList().rowCount(), 0);
+    EXPECT_FALSE(dialog_->Archive().IsOpen());
+
+    // While Extract All runs (its failure box is open), a drag is refused and a drop that
+    // arrives anyway does nothing, then or afterwards.
+    ArchiveBuilder b = ThreeEntries();
+    b.AddStored("\\rooted", "x");
+    Open(WriteArchive("busy.dat", b));
+    bool refused = false;
+    dialogs_.onMessage = [&] {
+        auto* data = UrlData({QUrl::fromLocalFile(QString::fromStdString(path))});
+        QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(dialog_.get(), &enter);
+        refused = !enter.isAccepted();
+        QDropEvent drop(QPointF(20, 20), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(dialog_.get(), &drop);
+        delete data;
+    };
+    dialog_->CommandAction(MainDialog::ExtractAllCommand)->trigger();
+    QApplication::processEvents();
+    EXPECT_TRUE(refused);
+    EXPECT_EQ(dialog_->EntryList().rowCount(), 4);
+    EXPECT_EQ(dialog_->LastChosenPath(), QString::fromStdString(dir_ / "busy.dat"));
+}
+
+TEST(ExtractorAppTest, HelpAndVersionFollowQtConventions) {
+    QProcess app;
+    app.setProcessEnvironment([] {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        return env;
+    }());
+    app.start(VDAT_EXTRACTOR_BINARY, {"--version"});
+    ASSERT_TRUE(app.waitForFinished(20000));
+    EXPECT_EQ(app.exitCode(), 0);
+    EXPECT_EQ(app.readAllStandardOutput().trimmed(), "Velmorquin Extractor " VDAT_VERSION);
+
+    app.start(VDAT_EXTRACTOR_BINARY, {"--help"});
+    ASSERT_TRUE(app.waitForFinished(20000));
+    EXPECT_EQ(app.exitCode(), 0);
+    const QString help = app.readAllStandardOutput();
+    EXPECT_TRUE(help.contains("[ARCHIVE]")) << help.toStdString();
+    EXPECT_TRUE(help.contains("--version")) << help.toStdString();
+
+    app.start(VDAT_EXTRACTOR_BINARY, {"a.dat", "b.dat"});
+    ASSERT_TRUE(app.waitForFinished(20000));
+    EXPECT_EQ(app.exitCode(), 2);
+    EXPECT_TRUE(app.readAllStandardError().contains("one ARCHIVE at most"));
+}
 
 TEST_F(MainDialogTest, WindowHasTheCaptionMenuColumnsAndFixedClientArea) {
     EXPECT_EQ(dialog_->windowTitle(), "Velmorquin Exractor");
