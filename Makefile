@@ -1,26 +1,31 @@
 # The two commands: `make run` and `make test`. Both install what is missing, then build.
+# Each target installs only what its purpose needs (scripts/install-deps PURPOSE).
 BUILD ?= build
 CMAKE_FLAGS ?=
 CTEST_FLAGS ?= --output-on-failure -j2
 
-.PHONY: all deps configure build run test sanitize fuzz clean
+.PHONY: all run test package sanitize fuzz bench clean
 
-all: build
-
-deps:
-	@scripts/install-deps
-
-configure: deps
+all:
+	@scripts/install-deps test
 	@cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS) >/dev/null
-
-build: configure
 	@cmake --build $(BUILD)
 
-run: build
+# Only the two programs: the tests and benchmarks are neither installed for nor built here.
+run:
+	@scripts/install-deps run
+	@cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD) --target velmorquin-extractor vdat
 	@scripts/run-app $(BUILD)
 
-test: build
+test: all
 	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest $(CTEST_FLAGS)
+
+# The Debian package, $(BUILD)/velmorquin-extractor_<version>_<arch>.deb.
+package:
+	@scripts/install-deps package
+	@cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD) --target package
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer, in its own build folder.
 sanitize:
@@ -30,6 +35,11 @@ sanitize:
 FUZZ_SECONDS ?= 600
 fuzz:
 	@scripts/fuzz $(FUZZ_SECONDS)
+
+# Times vdat against unzip, bsdtar and 7z (bench/compare; docs/performance.md).
+bench: all
+	@scripts/install-deps bench
+	@bench/compare --build $(BUILD)
 
 clean:
 	rm -rf build build-asan
