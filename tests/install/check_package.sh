@@ -53,6 +53,7 @@ depends=$(dpkg-deb -f "$deb" Depends)
 for lib in libc6 libstdc++6 zlib1g libqt6core6 libqt6gui6 libqt6widgets6; do
     [[ ", $depends" == *", $lib (>= "* ]] || fail "Depends lacks $lib: $depends"
 done
+[[ ", $depends, " == *", qt6-qpa-plugins, "* ]] || fail "Depends lacks the Qt platform plugins"
 # Only what the binaries link: no development or test packages.
 if grep -qE -- '-dev|gtest|benchmark' <<<"$depends"; then fail "Depends: $depends"; fi
 
