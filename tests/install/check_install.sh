@@ -57,6 +57,20 @@ for page in vdat velmorquin-extractor; do
     [[ -z $out ]] || fail "man --warnings on $page.1: $out"
 done
 
+# The manual page and the completion know every command and option vdat's usage names.
+page=$(LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$prefix/share/man/man1/vdat.1" 2>/dev/null | col -b)
+completion=$(<"$prefix/share/bash-completion/completions/vdat")
+usage=$("$prefix/bin/vdat" --help)
+for command in $(grep -oE '(^| )vdat [a-z]+' <<<"$usage" | awk '{print $2}' | sort -u); do
+    grep -qE "^ +$command( |$)" <<<"$page" || fail "vdat.1 does not describe '$command'"
+    grep -qw -- "$command" <<<"$completion" || fail "the completion does not offer '$command'"
+done
+for option in $(grep -oE '(^|[ [|])--?[A-Za-z][A-Za-z-]*' <<<"$usage" | tr -d ' [|' | sort -u); do
+    grep -qE -- "^ +([^ ]+, )?$option( |,|$)" <<<"$page" || fail "vdat.1 does not describe $option"
+    [[ $option == --help || $option == --version ]] ||
+        grep -qF -- "$option" <<<"$completion" || fail "the completion does not offer $option"
+done
+
 # The file type: the identifier decides, not the name.
 XDG_DATA_DIRS="$prefix/share" update-mime-database "$prefix/share/mime"
 mkdir -p "$work/data-home" "$work/files"
