@@ -1,16 +1,29 @@
-// Folder and file creation beneath the destination, without following symlinks.
+// Folder and file creation beneath the destination, without following symlinks, and the
+// replacement of files that are already there.
 #include "Destination.h"
 
-#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
 constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+
+// Names tried for a temporary file before giving up: each one taken means something else of
+// that name is there (a leftover, a folder, a symlink), which is never touched.
+constexpr int kTemporaryTries = 64;
+
+std::uint64_t Mix(std::uint64_t x) { // splitmix64's finaliser
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
 
 // openat2 lets the kernel itself refuse any symlink or escape on the way; older kernels fall
 // back to openat, which is safe too because every folder on the way was checked first.
@@ -34,6 +47,14 @@ int CreateBeneath(int dirfd, const char* relative) {
     return ::openat(dirfd, relative, kCreateFlags, 0666);
 }
 } // namespace
+
+// Temporary names are not guessable from the archive, so no entry of it can be named so on
+// purpose.
+Destination::Destination() {
+    if (::getrandom(&nameSeed_, sizeof nameSeed_, GRND_NONBLOCK) != sizeof nameSeed_)
+        nameSeed_ = Mix(std::uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                        std::uint64_t(::getpid()));
+}
 
 Destination::~Destination() {
     if (fd_ >= 0)
@@ -71,10 +92,27 @@ Destination::Status Destination::PrepareFolders(const EntryPath& path) {
     return Status::Ok;
 }
 
-Destination::Status Destination::CreateOutput(const EntryPath& path, int& fd) {
+std::string Destination::TemporaryName(const EntryPath& path) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    const std::size_t slash = path.relative.rfind('/');
+    const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
+    std::uint64_t bits = Mix(nameSeed_ ^ Mix(nameCounter_.fetch_add(1, std::memory_order_relaxed)));
+    std::string name;
+    name.reserve(path.relative.size() + 16);
+    name.append(path.relative, 0, base);
+    name.push_back('.');
+    name.append(path.relative, base);
+    name.append(".vdat-");
+    for (int i = 0; i < 8; ++i, bits >>= 4)
+        name.push_back(kHex[bits & 15]);
+    return name;
+}
+
+Destination::Status Destination::CreateOutput(const EntryPath& path, Output& output) {
     const char* name = path.relative.c_str();
-    fd = CreateBeneath(fd_, name);
-    if (fd >= 0)
+    output.temporary.clear();
+    output.fd = CreateBeneath(fd_, name);
+    if (output.fd >= 0)
         return Status::Ok;
     if (errno == ELOOP || errno == EXDEV)
         return Status::Refused;
@@ -85,12 +123,44 @@ Destination::Status Destination::CreateOutput(const EntryPath& path, int& fd) {
         return Status::Failed;
     if (S_ISLNK(st.st_mode))
         return Status::Refused;
-    if (!S_ISREG(st.st_mode) || ::unlinkat(fd_, name, 0) != 0)
+    if (!S_ISREG(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EEXIST; // the reason the user is told
         return Status::Failed;
-    fd = CreateBeneath(fd_, name);
-    return fd >= 0 ? Status::Ok : Status::Failed;
+    }
+    // The mode bits, not access(): root may write anything, but a file its owner made
+    // read-only is still one the user meant to keep.
+    if ((st.st_mode & S_IWUSR) == 0)
+        return Status::ReadOnly;
+    for (int i = 0; i < kTemporaryTries; ++i) {
+        std::string temporary = TemporaryName(path);
+        output.fd = CreateBeneath(fd_, temporary.c_str());
+        if (output.fd >= 0) {
+            output.temporary = std::move(temporary);
+            return Status::Ok;
+        }
+        // Taken (by anything, a symlink included: O_EXCL never follows one): another name.
+        if (errno != EEXIST && errno != ELOOP)
+            return Status::Failed;
+    }
+    errno = EEXIST;
+    return Status::Failed;
 }
 
-void Destination::RemoveOutput(const EntryPath& path) {
-    (void)::unlinkat(fd_, path.relative.c_str(), 0);
+bool Destination::CommitOutput(const EntryPath& path, Output& output) {
+    if (::renameat(fd_, output.temporary.c_str(), fd_, path.relative.c_str()) == 0) {
+        output.temporary.clear();
+        return true;
+    }
+    const int error = errno;
+    RemoveOutput(path, output);
+    errno = error;
+    return false;
+}
+
+void Destination::RemoveOutput(const EntryPath& path, const Output& output) {
+    if (output.Replacing()) {
+        (void)::unlinkat(fd_, output.temporary.c_str(), 0);
+    } else {
+        (void)::unlinkat(fd_, path.relative.c_str(), 0);
+    }
 }

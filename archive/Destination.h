@@ -1,19 +1,32 @@
 // The folder extraction writes into. Every folder and file is created relative to it, a symlink
 // met on the way is never followed, and folders made during one run are remembered so they are
-// not created again. Safe to share between worker threads.
+// not created again. A file that is already there is only replaced once its replacement is
+// complete. Safe to share between worker threads.
 #pragma once
 
 #include "EntryPath.h"
 
+#include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <unordered_set>
 
+// One output file being written.
+struct Output {
+    int fd = -1;
+    // Where the bytes go while a file of the entry's name exists: a fresh file beside it, renamed
+    // over it once complete. Empty when the entry's name was free and is written directly.
+    std::string temporary;
+    bool Replacing() const { return !temporary.empty(); }
+};
+
 class Destination {
 public:
-    enum class Status { Ok, Refused, Failed };
+    // ReadOnly: a file whose owner may not write it is in the way; it is left alone.
+    enum class Status { Ok, Refused, Failed, ReadOnly };
 
-    Destination() = default;
+    Destination();
     ~Destination();
     Destination(const Destination&) = delete;
     Destination& operator=(const Destination&) = delete;
@@ -25,15 +38,25 @@ public:
     // else is in the way or the folder cannot be made.
     Status PrepareFolders(const EntryPath& path);
 
-    // Creates the output file anew: an existing regular file is unlinked first, so a hard link
-    // elsewhere is never written through; a symlink at the name is refused and left alone.
-    Status CreateOutput(const EntryPath& path, int& fd);
+    // Opens a new file for the entry: under its own name when that is free, otherwise under a
+    // temporary name beside it (see Output). A symlink at the name is refused and left alone.
+    Status CreateOutput(const EntryPath& path, Output& output);
 
-    // Removes an output this run created, when what it holds must not stay.
-    void RemoveOutput(const EntryPath& path);
+    // For a replacement whose file is complete and closed: renames it over the entry's name (a
+    // hard link there is replaced, never written through). False, with the temporary file
+    // removed, the old file as it was and errno telling why, when that cannot be done.
+    bool CommitOutput(const EntryPath& path, Output& output);
+
+    // Removes what this output wrote, when it must not stay: the temporary file of a
+    // replacement (the old file stays), or else the file made under the entry's name.
+    void RemoveOutput(const EntryPath& path, const Output& output);
 
 private:
+    std::string TemporaryName(const EntryPath& path);
+
     int fd_ = -1;
     std::mutex mutex_;
     std::unordered_set<std::string> ready_;
+    std::uint64_t nameSeed_ = 0;
+    std::atomic<std::uint64_t> nameCounter_{0};
 };

@@ -186,25 +186,43 @@ EntryResult EntryWriter::WriteEntry(const DatArchive& archive, std::uint32_t ind
         return Fail(messages, entry.Name(),
                     Result(EntryOutcome::Refused, "name leads outside the destination"));
     Destination::Status status = destination.PrepareFolders(*path);
-    int out = -1;
+    Output output;
     if (status == Destination::Status::Ok)
-        status = destination.CreateOutput(*path, out);
-    if (status != Destination::Status::Ok)
-        return Fail(
-            messages, entry.Name(),
-            status == Destination::Status::Refused
-                ? Result(EntryOutcome::Refused, "a symlink is in the way")
-                : Result(EntryOutcome::NotWritten, "cannot create the file", SystemError()));
+        status = destination.CreateOutput(*path, output);
+    switch (status) {
+    case Destination::Status::Ok:
+        break;
+    case Destination::Status::Refused:
+        return Fail(messages, entry.Name(),
+                    Result(EntryOutcome::Refused, "a symlink is in the way"));
+    case Destination::Status::ReadOnly:
+        return Fail(messages, entry.Name(),
+                    Result(EntryOutcome::NotWritten, "a read-only file is in the way"));
+    case Destination::Status::Failed:
+        return Fail(messages, entry.Name(),
+                    Result(EntryOutcome::NotWritten, "cannot create the file", SystemError()));
+    }
 
-    EntryResult result = entry.IsPacked() ? Inflate(archive, entry, out, messages)
-                                          : CopyStored(archive, entry, out, messages);
-    if (::close(out) != 0 && result.outcome != EntryOutcome::NotWritten &&
+    EntryResult result = entry.IsPacked() ? Inflate(archive, entry, output.fd, messages)
+                                          : CopyStored(archive, entry, output.fd, messages);
+    if (::close(output.fd) != 0 && result.outcome != EntryOutcome::NotWritten &&
         result.outcome != EntryOutcome::Stopped)
         result = Fail(messages, entry.Name(),
                       Result(EntryOutcome::NotWritten, "cannot write the file", SystemError()));
-    // Part of an entry under its name would pass for the whole of it.
-    if (result.outcome == EntryOutcome::Stopped)
-        destination.RemoveOutput(*path);
+    if (output.Replacing()) {
+        // The file that was there stays as it was unless the whole entry is ready to take its
+        // place: a damaged entry never replaces it.
+        if (result.outcome != EntryOutcome::Written) {
+            destination.RemoveOutput(*path, output);
+        } else if (!destination.CommitOutput(*path, output)) {
+            result =
+                Fail(messages, entry.Name(),
+                     Result(EntryOutcome::NotWritten, "cannot replace the file", SystemError()));
+        }
+    } else if (result.outcome == EntryOutcome::Stopped) {
+        // Part of an entry under its name would pass for the whole of it.
+        destination.RemoveOutput(*path, output);
+    }
     return result;
 }
 

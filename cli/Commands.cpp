@@ -3,6 +3,7 @@
 
 #include "DatArchive.h"
 #include "Extraction.h"
+#include "Interruption.h"
 #include "ParallelExtraction.h"
 #include "TerminalSinks.h"
 
@@ -144,18 +145,35 @@ int RunExtract(const ExtractOptions& options) {
     const unsigned jobs =
         options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
     progress.SetRange(std::uint32_t(selected.size()));
+    // From here on a signal stops the run instead of ending the program in the middle of a file.
+    Interruption interruption;
     const ExtractSummary summary = ExtractInParallel(
         archive, selected, destination, jobs, messages,
         [&](std::size_t position, std::uint32_t index, const EntryResult& result) {
             if (result.outcome != EntryOutcome::Written) {
-                progress.Finish();
+                if (interruption.Arrived())
+                    progress.End();
+                else
+                    progress.Finish();
                 ReportEntry(archive, index, result);
             }
             progress.SetPosition(std::uint32_t(position + 1));
-        });
-    progress.Finish();
-    std::fprintf(stderr, "vdat: %u written, %u refused, %u damaged, %u not written\n",
+        },
+        interruption.Flag());
+    if (interruption.Arrived())
+        progress.End();
+    else
+        progress.Finish();
+    std::fprintf(stderr, "vdat: %u written, %u refused, %u damaged, %u not written",
                  unsigned(summary.written), unsigned(summary.refused), unsigned(summary.damaged),
                  unsigned(summary.notWritten));
+    if (interruption.Arrived()) {
+        const std::uint32_t reported = summary.written + summary.refused + summary.damaged +
+                                       summary.notWritten + summary.stopped;
+        std::fprintf(stderr, ", %u stopped, %u not started: interrupted\n",
+                     unsigned(summary.stopped), unsigned(selected.size() - reported));
+        interruption.EndBySignal();
+    }
+    std::fputc('\n', stderr);
     return cutShort || !allFound || !summary.AllWritten() ? kExitFailed : kExitOk;
 }

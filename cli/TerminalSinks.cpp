@@ -66,3 +66,10 @@ void TerminalProgress::Finish() {
     drawn_ = false;
     lastPercent_ = -1;
 }
+
+void TerminalProgress::End() {
+    if (drawn_)
+        std::fputc('\n', stderr);
+    drawn_ = false;
+    lastPercent_ = -1;
+}

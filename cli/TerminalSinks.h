@@ -80,7 +80,10 @@ public:
     ~TerminalProgress() override { Finish(); }
     void SetRange(std::uint32_t upper) override { upper_ = upper; }
     void SetPosition(std::uint32_t position) override;
+    // Clears the bar's line.
     void Finish();
+    // Keeps the bar where it got to and moves to the next line, as after an interruption.
+    void End();
 
 private:
     bool enabled_;
