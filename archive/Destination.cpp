@@ -48,8 +48,6 @@ int CreateBeneath(int dirfd, const char* relative) {
 }
 } // namespace
 
-// Temporary names are not guessable from the archive, so no entry of it can be named so on
-// purpose.
 Destination::Destination() {
     if (::getrandom(&nameSeed_, sizeof nameSeed_, GRND_NONBLOCK) != sizeof nameSeed_)
         nameSeed_ = Mix(std::uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) ^
@@ -90,6 +88,11 @@ Destination::Status Destination::PrepareFolders(const EntryPath& path) {
         ready_.insert(folder);
     }
     return Status::Ok;
+}
+
+void Destination::SeedTemporaryNames(std::uint64_t seed) {
+    nameSeed_ = seed;
+    nameCounter_ = 0;
 }
 
 std::string Destination::TemporaryName(const EntryPath& path) {

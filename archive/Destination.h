@@ -51,8 +51,13 @@ public:
     // replacement (the old file stays), or else the file made under the entry's name.
     void RemoveOutput(const EntryPath& path, const Output& output);
 
-private:
+    // Temporary names come from a sequence that starts at a random seed, so an archive cannot
+    // name an entry after one. Tests set the seed to know the names in advance.
+    void SeedTemporaryNames(std::uint64_t seed);
+    // The next name of the sequence, beside path's file: ".NAME.vdat-" and 8 hex digits.
     std::string TemporaryName(const EntryPath& path);
+
+private:
 
     int fd_ = -1;
     std::mutex mutex_;

@@ -114,6 +114,17 @@ TEST(Extract, DamagedStreamLeavesAnEmptyFileAndNoMessage) {
     EXPECT_EQ(FileSizeOf(h.out + "/garbage.bin"), 0);
     EXPECT_EQ(h.Output("next.txt"), "after");
     EXPECT_TRUE(h.messages.messages.empty());
+
+    // Where the user already had a file of the name, a damaged entry never replaces it.
+    WriteFile(h.out + "/bad.bin", "kept");
+    WriteFile(h.out + "/garbage.bin", "kept too");
+    const ExtractSummary again = h.extractor.ExtractAll();
+    EXPECT_EQ(again.damaged, 2u);
+    EXPECT_EQ(again.written, 1u);
+    EXPECT_EQ(h.Output("bad.bin"), "kept");
+    EXPECT_EQ(h.Output("garbage.bin"), "kept too");
+    EXPECT_EQ(h.Tree(), "bad.bin\ngarbage.bin\nnext.txt\n");
+    EXPECT_TRUE(h.messages.messages.empty());
 }
 
 // A stream that inflates to more than its real size does not fit and is not written.
@@ -223,8 +234,15 @@ TEST(Extract, OverwritesAndReplacesRatherThanWritingThroughAHardLink) {
     b.AddStored("f.txt", "new");
     h.Load(b);
     WriteFile(h.out + "/f.txt", "an older and much longer content");
+    ASSERT_EQ(::chmod((h.out + "/f.txt").c_str(), 0600), 0);
     EXPECT_EQ(h.extractor.ExtractEntry(0).outcome, EntryOutcome::Written);
     EXPECT_EQ(h.Output("f.txt"), "new");
+    // The replacement is a new file, with the mode a new file gets.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    struct stat replaced;
+    ASSERT_EQ(::stat((h.out + "/f.txt").c_str(), &replaced), 0);
+    EXPECT_EQ(replaced.st_mode & 0777, 0666 & ~mask);
     EXPECT_EQ(h.extractor.ExtractEntry(0).outcome, EntryOutcome::Written);
     EXPECT_EQ(h.Output("f.txt"), "new");
 
@@ -273,26 +291,35 @@ TEST(ExtractAll, ProgressCountsUpAndEndsAtZero) {
 }
 
 // A stop asked for in the middle of a large entry ends it between two pieces: nothing of it
-// stays under its name, and the entries after it are not started.
+// stays under its name (a file it was to replace stays as it was), and the entries after it
+// are not started.
 TEST(ExtractAll, AStopInsideALargeEntryLeavesNothingOfItAndStartsNoMore) {
     for (const bool packed : {false, true}) {
-        SCOPED_TRACE(packed ? "packed" : "stored");
-        ExtractHarness h;
-        ArchiveBuilder b;
-        b.AddStored("first.txt", "done before the stop");
-        const std::string big = AllByteValues(24 << 20);
-        packed ? b.AddPacked("big.bin", big, 1) : b.AddStored("big.bin", big);
-        b.AddStored("after.txt", "never started");
-        h.Load(b);
-        std::atomic<bool> stop{false};
-        h.extractor.Writer().SetStopFlag(&stop);
-        h.extractor.Writer().SetBetweenPieces([&] { stop = true; });
-        const ExtractSummary s = h.extractor.ExtractAll();
-        EXPECT_EQ(s.written, 1u);
-        EXPECT_EQ(s.stopped, 1u);
-        EXPECT_FALSE(s.AllWritten());
-        EXPECT_EQ(h.Tree(), "first.txt\n");
-        EXPECT_TRUE(h.messages.messages.empty());
+        for (const bool replacing : {false, true}) {
+            SCOPED_TRACE(packed ? "packed" : "stored");
+            SCOPED_TRACE(replacing ? "replacing" : "new");
+            ExtractHarness h;
+            if (replacing)
+                WriteFile(h.out + "/big.bin", "the old file");
+            ArchiveBuilder b;
+            b.AddStored("first.txt", "done before the stop");
+            const std::string big = AllByteValues(24 << 20);
+            packed ? b.AddPacked("big.bin", big, 1) : b.AddStored("big.bin", big);
+            b.AddStored("after.txt", "never started");
+            h.Load(b);
+            std::atomic<bool> stop{false};
+            h.extractor.Writer().SetStopFlag(&stop);
+            h.extractor.Writer().SetBetweenPieces([&] { stop = true; });
+            const ExtractSummary s = h.extractor.ExtractAll();
+            EXPECT_EQ(s.written, 1u);
+            EXPECT_EQ(s.stopped, 1u);
+            EXPECT_FALSE(s.AllWritten());
+            EXPECT_EQ(h.Tree(), replacing ? "big.bin\nfirst.txt\n" : "first.txt\n");
+            if (replacing) {
+                EXPECT_EQ(h.Output("big.bin"), "the old file");
+            }
+            EXPECT_TRUE(h.messages.messages.empty());
+        }
     }
 }
 

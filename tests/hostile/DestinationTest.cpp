@@ -1,7 +1,10 @@
-// Destinations that already hold links pointing elsewhere. The entries that would go through a
-// symlink are refused and the link is left as it is; a hard link is replaced, never written
-// through; nothing outside the destination changes, and the other entries are written.
+// Destinations that already hold links pointing elsewhere, or files the user keeps. The entries
+// that would go through a symlink are refused and the link is left as it is; a hard link is
+// replaced, never written through; a read-only file is not written and stays as it is; nothing
+// outside the destination changes, and the other entries are written.
+#include "Destination.h"
 #include "DatArchive.h"
+#include "EntryPath.h"
 #include "Extraction.h"
 
 #include "ArchiveBuilder.h"
@@ -11,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <sys/stat.h>
@@ -29,9 +33,10 @@ struct LinkCase {
     std::function<void(const Layout&)> plant;                // puts the links in place
     std::vector<std::pair<std::string, std::string>> stored; // entry name -> content
     std::vector<std::pair<std::string, std::string>> packed;
-    std::uint32_t refused = 0; // the rest is written
-    std::string tree;          // the destination afterwards
+    std::uint32_t refused = 0;
+    std::string tree; // the destination afterwards
     std::map<std::string, std::string> files;
+    std::vector<std::string> notWritten; // entries not written; the rest is written
 };
 
 const std::string kPrecious = "precious: must stay as it is\n";
@@ -48,20 +53,23 @@ std::vector<LinkCase> Cases() {
          {{"linked\\deeper\\evil2.txt", "escaped too\n"}, {"sub\\ok2.txt", "fine too\n"}},
          2,
          "linked\nok.txt\nsub/\nsub/ok2.txt\n",
-         {{"ok.txt", "fine\n"}, {"sub/ok2.txt", "fine too\n"}}},
+         {{"ok.txt", "fine\n"}, {"sub/ok2.txt", "fine too\n"}},
+         {}},
         {"FileSymlinkPointingOutside",
          [](const Layout& l) { Link(l.outside + "/precious.txt", l.dest + "/victim.txt"); },
          {{"victim.txt", "overwritten\n"}, {"ok.txt", "fine\n"}},
          {{"victim2.txt", "not planted, written\n"}},
          1,
          "ok.txt\nvictim.txt\nvictim2.txt\n",
-         {{"ok.txt", "fine\n"}, {"victim2.txt", "not planted, written\n"}}},
+         {{"ok.txt", "fine\n"}, {"victim2.txt", "not planted, written\n"}},
+         {}},
         {"PackedEntryOnAFileSymlink",
          [](const Layout& l) { Link(l.outside + "/precious.txt", l.dest + "/victim.txt"); },
          {},
          {{"victim.txt", "overwritten by a packed entry\n"}},
          1,
          "victim.txt\n",
+         {},
          {}},
         {"DanglingSymlinkPointingOutside",
          [](const Layout& l) { Link(l.outside + "/created.txt", l.dest + "/dangling.txt"); },
@@ -69,7 +77,8 @@ std::vector<LinkCase> Cases() {
          {},
          1,
          "dangling.txt\nok.txt\n",
-         {{"ok.txt", "fine\n"}}},
+         {{"ok.txt", "fine\n"}},
+         {}},
         {"SymlinkDeeperDown",
          [](const Layout& l) {
              ASSERT_EQ(::mkdir((l.dest + "/real").c_str(), 0755), 0);
@@ -79,7 +88,8 @@ std::vector<LinkCase> Cases() {
          {{"real\\inner\\sub\\z.txt", "escaped\n"}},
          2,
          "real/\nreal/inner\nreal/y.txt\n",
-         {{"real/y.txt", "fine\n"}}},
+         {{"real/y.txt", "fine\n"}},
+         {}},
         {"SymlinkStayingInsideIsRefusedToo",
          [](const Layout& l) {
              ASSERT_EQ(::mkdir((l.dest + "/real").c_str(), 0755), 0);
@@ -89,7 +99,8 @@ std::vector<LinkCase> Cases() {
          {},
          1,
          "alias\nreal/\nreal/x.txt\n",
-         {{"real/x.txt", "direct\n"}}},
+         {{"real/x.txt", "direct\n"}},
+         {}},
         {"HardLinkToAFileOutside",
          [](const Layout& l) {
              ASSERT_EQ(
@@ -99,7 +110,22 @@ std::vector<LinkCase> Cases() {
          {},
          0,
          "hard.txt\n",
-         {{"hard.txt", "replaced, not written through\n"}}},
+         {{"hard.txt", "replaced, not written through\n"}},
+         {}},
+        // Root may write anything: the owner's write bit is what tells a file the user keeps.
+        {"ReadOnlyFileInTheWay",
+         [](const Layout& l) {
+             WriteFile(l.dest + "/kept.txt", kPrecious);
+             ASSERT_EQ(::chmod((l.dest + "/kept.txt").c_str(), 0444), 0);
+             WriteFile(l.dest + "/others-may-write.txt", kPrecious);
+             ASSERT_EQ(::chmod((l.dest + "/others-may-write.txt").c_str(), 0577), 0);
+         },
+         {{"kept.txt", "would replace a read-only file\n"}, {"ok.txt", "fine\n"}},
+         {{"others-may-write.txt", "packed, would replace it too\n"}},
+         0,
+         "kept.txt\nok.txt\nothers-may-write.txt\n",
+         {{"kept.txt", kPrecious}, {"ok.txt", "fine\n"}, {"others-may-write.txt", kPrecious}},
+         {"kept.txt", "others-may-write.txt"}},
     };
 }
 
@@ -115,7 +141,7 @@ std::map<std::string, std::string> Contents(const std::string& root) {
         if (::lstat(path.c_str(), &st) != 0)
             continue;
         if (S_ISREG(st.st_mode)) {
-            out[rel] = "file " + ReadFile(path);
+            out[rel] = "file " + std::to_string(st.st_mode & 07777) + " " + ReadFile(path);
         } else if (S_ISLNK(st.st_mode)) {
             char target[4096];
             const ssize_t n = ::readlink(path.c_str(), target, sizeof target);
@@ -162,7 +188,7 @@ protected:
         EXPECT_EQ(Contents(l.outside), outsideBefore);
         const auto after = Contents(l.dest);
         for (const auto& [rel, what] : linksBefore) {
-            if (what.starts_with("link ")) {
+            if (what.starts_with("link ") || std::ranges::count(c.notWritten, rel) > 0) {
                 EXPECT_EQ(after.count(rel) ? after.at(rel) : "gone", what) << rel;
             }
         }
@@ -175,6 +201,8 @@ protected:
 TEST_P(LinksInTheDestination, RefusesWhatGoesThroughALinkAndWritesTheRest) {
     const LinkCase& c = GetParam();
     const auto total = std::uint32_t(c.stored.size() + c.packed.size());
+    const auto notWritten = std::uint32_t(c.notWritten.size());
+    const auto failed = c.refused + notWritten;
     TempDir dir;
     const std::string archivePath = dir / "archive.dat";
     WriteFile(archivePath, Archive());
@@ -194,9 +222,10 @@ TEST_P(LinksInTheDestination, RefusesWhatGoesThroughALinkAndWritesTheRest) {
         extractor.SetDestination(l.dest);
         const ExtractSummary s = extractor.ExtractAll();
         EXPECT_EQ(s.refused, c.refused);
-        EXPECT_EQ(s.written, total - c.refused);
+        EXPECT_EQ(s.notWritten, notWritten);
+        EXPECT_EQ(s.written, total - failed);
         EXPECT_EQ(messages.messages,
-                  std::vector<RecordedMessage>(c.refused, {"Can`t Extract file", "Error!"}));
+                  std::vector<RecordedMessage>(failed, {"Can`t Extract file", "Error!"}));
         ExpectOnlyDestinationChanged(l, linksBefore, outsideBefore);
     }
     {
@@ -205,11 +234,14 @@ TEST_P(LinksInTheDestination, RefusesWhatGoesThroughALinkAndWritesTheRest) {
         const auto outsideBefore = Contents(l.outside);
         const auto linksBefore = Contents(l.dest);
         const VdatRun run = RunVdat({"extract", archivePath, "-C", l.dest});
-        EXPECT_EQ(run.exitCode, c.refused ? 1 : 0) << run.err;
-        EXPECT_EQ(Occurrences(run.err, "Error!: Can`t Extract file\n"), c.refused) << run.err;
+        EXPECT_EQ(run.exitCode, failed ? 1 : 0) << run.err;
+        EXPECT_EQ(Occurrences(run.err, "Error!: Can`t Extract file\n"), failed) << run.err;
+        for (const std::string& name : c.notWritten)
+            EXPECT_EQ(Occurrences(run.err, "vdat: " + name + ": not written"), 1u) << run.err;
         ExtractSummary s;
-        s.written = total - c.refused;
+        s.written = total - failed;
         s.refused = c.refused;
+        s.notWritten = notWritten;
         EXPECT_EQ(Occurrences(run.err, SummaryLine(s)), 1u) << run.err;
         ExpectOnlyDestinationChanged(l, linksBefore, outsideBefore);
     }
@@ -219,5 +251,56 @@ INSTANTIATE_TEST_SUITE_P(Destinations, LinksInTheDestination, ::testing::ValuesI
                          [](const ::testing::TestParamInfo<LinkCase>& info) {
                              return info.param.name;
                          });
+
+// A replacement is written under a temporary name beside the old file. Whatever already holds
+// the names it tries (a folder, a symlink to a file outside, a dangling symlink) is passed over:
+// never followed, never removed.
+TEST(ReplacementInTheDestination, PassesOverWhateverHoldsATemporaryName) {
+    TempDir dir;
+    const Layout l{dir / "dest", dir / "outside"};
+    ASSERT_EQ(::mkdir(l.dest.c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(l.outside.c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir((l.dest + "/sub").c_str(), 0755), 0);
+    WriteFile(l.outside + "/precious.txt", kPrecious);
+    WriteFile(l.dest + "/sub/f.txt", "the old file\n");
+    ArchiveBuilder b;
+    b.AddPacked("sub\\f.txt", "the new file\n");
+    const std::string archivePath = dir / "archive.dat";
+    WriteFile(archivePath, b.Build());
+
+    constexpr std::uint64_t kSeed = 1234;
+    const EntryPath path = *ParseEntryPath("sub\\f.txt");
+    Destination predictor;
+    predictor.SeedTemporaryNames(kSeed);
+    const std::string taken[] = {predictor.TemporaryName(path), predictor.TemporaryName(path),
+                                 predictor.TemporaryName(path)};
+    EXPECT_TRUE(taken[0].starts_with("sub/.f.txt.vdat-")) << taken[0];
+    ASSERT_EQ(::mkdir((l.dest + "/" + taken[0]).c_str(), 0755), 0);
+    WriteFile(l.dest + "/" + taken[0] + "/inside.txt", kPrecious);
+    Link(l.outside + "/precious.txt", l.dest + "/" + taken[1]);
+    Link(l.outside + "/created.txt", l.dest + "/" + taken[2]);
+    const auto outsideBefore = Contents(l.outside);
+    const auto destBefore = Contents(l.dest);
+
+    MessageRecorder messages;
+    ListRecorder list;
+    ProgressRecorder progress;
+    DatArchive archive(messages, list, progress);
+    ASSERT_TRUE(archive.Open(archivePath));
+    archive.LoadDirectory();
+    Destination destination;
+    ASSERT_TRUE(destination.Open(l.dest));
+    destination.SeedTemporaryNames(kSeed);
+    EntryWriter writer;
+    EXPECT_EQ(writer.WriteEntry(archive, 0, destination, messages).outcome, EntryOutcome::Written);
+    EXPECT_TRUE(messages.messages.empty());
+    EXPECT_EQ(ReadFile(l.dest + "/sub/f.txt"), "the new file\n");
+    EXPECT_EQ(Contents(l.outside), outsideBefore);
+    auto destAfter = Contents(l.dest);
+    destAfter.erase("sub/f.txt");
+    auto expected = destBefore;
+    expected.erase("sub/f.txt");
+    EXPECT_EQ(destAfter, expected); // the three in the way as they were, and nothing else left
+}
 
 } // namespace

@@ -119,6 +119,8 @@ struct FailureCase {
     std::uint32_t written;
     std::uint32_t notWritten;
     std::string tree;
+    // Every entry's name already holds a file: a replacement that fails leaves it as it was.
+    bool overOldFiles;
 };
 
 constexpr long kLimit = 64 * 1024;
@@ -191,6 +193,14 @@ private:
     void (*previous_)(int) = nullptr;
 };
 
+const char* const kFailureNames[] = {"small.txt", "big.bin", "zeros.bin", "sub/after.txt"};
+
+void PlantOldFiles(const std::string& dest) {
+    ASSERT_EQ(::mkdir((dest + "/sub").c_str(), 0755), 0);
+    for (const char* name : kFailureNames)
+        WriteFile(dest + "/" + name, std::string("old ") + name);
+}
+
 // Failures name the case rather than dumping its bytes.
 void PrintTo(const FailureCase& c, std::ostream* os) {
     *os << c.name;
@@ -216,6 +226,8 @@ TEST_P(FailingDestination, ReportsEveryEntryThatCouldNotBeWritten) {
         Breaker breaker(c.failure, libraryDest);
         if (!breaker.Arm())
             GTEST_SKIP() << "this system does not allow " << c.name;
+        if (c.overOldFiles)
+            PlantOldFiles(libraryDest);
         MessageRecorder messages;
         ListRecorder list;
         ProgressRecorder progress;
@@ -235,18 +247,27 @@ TEST_P(FailingDestination, ReportsEveryEntryThatCouldNotBeWritten) {
         EXPECT_EQ(messages.messages,
                   std::vector<RecordedMessage>(c.notWritten, {"Can`t Extract file", "Error!"}));
         EXPECT_EQ(ListTree(libraryDest), c.tree);
-        // A file that could not be written whole is left empty, never half written.
+        // A file that could not be written whole is left empty, never half written; a file
+        // that was there before keeps its bytes.
         for (const char* name : {"big.bin", "zeros.bin"}) {
             struct stat st;
-            if (::lstat((libraryDest + "/" + name).c_str(), &st) == 0) {
+            if (c.overOldFiles) {
+                EXPECT_EQ(ReadFile(libraryDest + "/" + name), std::string("old ") + name);
+            } else if (::lstat((libraryDest + "/" + name).c_str(), &st) == 0) {
                 EXPECT_EQ(st.st_size, 0) << name;
             }
+        }
+        if (c.overOldFiles) {
+            EXPECT_EQ(ReadFile(libraryDest + "/small.txt"), kSmall);
+            EXPECT_EQ(ReadFile(libraryDest + "/sub/after.txt"), kSmall);
         }
     }
     {
         SCOPED_TRACE("vdat");
         Breaker breaker(c.failure, vdatDest);
         ASSERT_TRUE(breaker.Arm());
+        if (c.overOldFiles)
+            PlantOldFiles(vdatDest);
         VdatLimits limits;
         if (limited)
             limits.fileSizeLimit = kLimit;
@@ -255,6 +276,10 @@ TEST_P(FailingDestination, ReportsEveryEntryThatCouldNotBeWritten) {
         EXPECT_EQ(Occurrences(run.err, "Error!: Can`t Extract file\n"), c.notWritten) << run.err;
         EXPECT_EQ(Occurrences(run.err, SummaryLine(expected)), 1u) << run.err;
         EXPECT_EQ(ListTree(vdatDest), c.tree);
+        if (c.overOldFiles) {
+            for (const char* name : {"big.bin", "zeros.bin"})
+                EXPECT_EQ(ReadFile(vdatDest + "/" + name), std::string("old ") + name);
+        }
     }
 }
 
@@ -262,10 +287,14 @@ const std::string kPartlyWritten = "big.bin\nsmall.txt\nsub/\nsub/after.txt\nzer
 
 INSTANTIATE_TEST_SUITE_P(
     Destinations, FailingDestination,
-    ::testing::Values(FailureCase{"ReadOnlyMount", Failure::ReadOnlyMount, 0, 4, ""},
-                      FailureCase{"ReadOnlyFolder", Failure::ReadOnlyFolder, 0, 4, ""},
-                      FailureCase{"FullTmpfs", Failure::FullTmpfs, 2, 2, kPartlyWritten},
-                      FailureCase{"FileSizeLimit", Failure::FileSizeLimit, 2, 2, kPartlyWritten}),
+    ::testing::Values(
+        FailureCase{"ReadOnlyMount", Failure::ReadOnlyMount, 0, 4, "", false},
+        FailureCase{"ReadOnlyFolder", Failure::ReadOnlyFolder, 0, 4, "", false},
+        FailureCase{"FullTmpfs", Failure::FullTmpfs, 2, 2, kPartlyWritten, false},
+        FailureCase{"FileSizeLimit", Failure::FileSizeLimit, 2, 2, kPartlyWritten, false},
+        FailureCase{"FullTmpfsOverOldFiles", Failure::FullTmpfs, 2, 2, kPartlyWritten, true},
+        FailureCase{"FileSizeLimitOverOldFiles", Failure::FileSizeLimit, 2, 2, kPartlyWritten,
+                    true}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 
 } // namespace
