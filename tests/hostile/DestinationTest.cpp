@@ -15,6 +15,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <sys/stat.h>
@@ -302,5 +304,108 @@ TEST(ReplacementInTheDestination, PassesOverWhateverHoldsATemporaryName) {
     expected.erase("sub/f.txt");
     EXPECT_EQ(destAfter, expected); // the three in the way as they were, and nothing else left
 }
+
+// ---- vdat extract interrupted ----------------------------------------------------------------
+
+struct InterruptCase {
+    std::string name;
+    int signal;
+    const char* jobs;
+    bool replacing; // every entry's name already holds a file
+    int times;      // how often the signal is sent
+};
+
+void PrintTo(const InterruptCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+// Large enough that vdat is caught in the middle of it: it is inflated in one go, then written
+// in pieces; the stored one is copied in pieces.
+struct InterruptArchive {
+    std::vector<std::pair<std::string, std::string>> entries; // output path -> content
+    std::string bytes;
+    InterruptArchive() {
+        std::string big(32 << 20, '\0');
+        for (std::size_t i = 0; i < big.size(); ++i)
+            big[i] = char((i * 7 + i / 4096) & 0xFF);
+        std::string stored(16 << 20, '\0');
+        for (std::size_t i = 0; i < stored.size(); ++i)
+            stored[i] = char((i * 13 + i / 999) & 0xFF);
+        ArchiveBuilder b;
+        b.AddStored("first.txt", "first");
+        b.AddPacked("big.bin", big, 1);
+        b.AddStored("sub\\stored.bin", stored);
+        b.AddStored("last.txt", "last");
+        bytes = b.Build();
+        entries = {{"first.txt", "first"},
+                   {"big.bin", std::move(big)},
+                   {"sub/stored.bin", std::move(stored)},
+                   {"last.txt", "last"}};
+    }
+};
+
+const InterruptArchive& SharedInterruptArchive() {
+    static const InterruptArchive archive;
+    return archive;
+}
+
+class InterruptedExtraction : public ::testing::TestWithParam<InterruptCase> {};
+
+// Whatever the moment: every file under an entry's name is whole (or the user's old one), no
+// temporary file stays, the summary is printed, and vdat ends by the signal it was sent.
+TEST_P(InterruptedExtraction, LeavesNoPartOfAnEntryAndEndsByTheSignal) {
+    const InterruptCase& c = GetParam();
+    const InterruptArchive& content = SharedInterruptArchive();
+    TempDir dir;
+    const std::string archivePath = dir / "archive.dat";
+    WriteFile(archivePath, content.bytes);
+    const std::string dest = dir / "dest";
+    ASSERT_EQ(::mkdir(dest.c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir((dest + "/sub").c_str(), 0755), 0);
+    if (c.replacing) {
+        for (const auto& [path, bytes] : content.entries)
+            WriteFile(dest + "/" + path, "old " + path);
+    }
+
+    // In the middle of the large packed entry: its file (or the file that will replace the
+    // old one) is there and not yet whole.
+    const std::size_t bigSize = content.entries[1].second.size();
+    auto inTheMiddle = [&] {
+        std::error_code ec;
+        for (const auto& e : std::filesystem::directory_iterator(dest, ec)) {
+            const std::string name = e.path().filename().string();
+            const bool isBig = c.replacing ? name.starts_with(".big.bin.vdat-") : name == "big.bin";
+            if (isBig && e.is_regular_file(ec) && e.file_size(ec) < bigSize)
+                return true;
+        }
+        return false;
+    };
+    const VdatRun run = RunVdatAndSignal({"extract", "-j", c.jobs, archivePath, "-C", dest},
+                                         c.signal, inTheMiddle, c.times);
+
+    EXPECT_EQ(run.signal, c.signal) << run.err;
+    EXPECT_EQ(run.exitCode, -1);
+    EXPECT_EQ(Occurrences(run.err, "vdat: big.bin: stopped"), 1u) << run.err;
+    EXPECT_EQ(Occurrences(run.err, " stopped, "), 1u) << run.err;
+    EXPECT_TRUE(run.err.ends_with(": interrupted\n")) << run.err;
+    for (const auto& [path, bytes] : content.entries) {
+        const std::string at = dest + "/" + path;
+        if (c.replacing) {
+            EXPECT_TRUE(ReadFile(at) == bytes || ReadFile(at) == "old " + path) << path;
+        } else if (Exists(at)) {
+            EXPECT_TRUE(ReadFile(at) == bytes) << path;
+        }
+    }
+    EXPECT_EQ(ListTree(dest).find(".vdat-"), std::string::npos) << ListTree(dest);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Signals, InterruptedExtraction,
+    ::testing::Values(InterruptCase{"Interrupt", SIGINT, "1", false, 1},
+                      InterruptCase{"TerminateWithTwoJobs", SIGTERM, "2", false, 1},
+                      InterruptCase{"InterruptAReplacement", SIGINT, "2", true, 1},
+                      InterruptCase{"TerminateAReplacement", SIGTERM, "1", true, 1},
+                      InterruptCase{"InterruptTwice", SIGINT, "2", true, 2}),
+    [](const ::testing::TestParamInfo<InterruptCase>& info) { return info.param.name; });
 
 } // namespace

@@ -26,7 +26,9 @@
 extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
-VdatRun RunVdat(const std::vector<std::string>& args, VdatLimits limits) {
+namespace {
+VdatRun Run(const std::vector<std::string>& args, VdatLimits limits, int signal,
+            const std::function<bool()>& ready, int times) {
     TempDir capture;
     const std::string outPath = capture / "out", errPath = capture / "err";
     std::vector<std::string> argv{VDAT_BIN};
@@ -47,6 +49,9 @@ VdatRun RunVdat(const std::vector<std::string>& args, VdatLimits limits) {
         ::dup2(nothing, 0);
         ::dup2(out, 1);
         ::dup2(err, 2);
+        // Whatever this process ignores, vdat is run as from an interactive shell.
+        ::signal(SIGINT, SIG_DFL);
+        ::signal(SIGTERM, SIG_DFL);
         if (limits.fileSizeLimit >= 0) {
             // An ignored signal stays ignored across exec, so the write fails with EFBIG
             // instead of killing vdat.
@@ -59,11 +64,37 @@ VdatRun RunVdat(const std::vector<std::string>& args, VdatLimits limits) {
     }
     VdatRun run;
     int status = 0;
-    if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-        run.exitCode = WEXITSTATUS(status);
+    bool ended = pid <= 0;
+    for (; !ended && ready; ::usleep(1000)) {
+        ended = ::waitpid(pid, &status, WNOHANG) == pid;
+        if (!ended && ready()) {
+            for (int i = 0; i < times; ++i) {
+                if (i > 0)
+                    ::usleep(2000); // apart, so the second is not merged into the first
+                ::kill(pid, signal);
+            }
+            break;
+        }
+    }
+    if (pid > 0 && (ended || ::waitpid(pid, &status, 0) == pid)) {
+        if (WIFEXITED(status))
+            run.exitCode = WEXITSTATUS(status);
+        else if (WIFSIGNALED(status))
+            run.signal = WTERMSIG(status);
+    }
     run.out = ReadFile(outPath);
     run.err = ReadFile(errPath);
     return run;
+}
+} // namespace
+
+VdatRun RunVdat(const std::vector<std::string>& args, VdatLimits limits) {
+    return Run(args, limits, 0, nullptr, 0);
+}
+
+VdatRun RunVdatAndSignal(const std::vector<std::string>& args, int signal,
+                         const std::function<bool()>& ready, int times) {
+    return Run(args, {}, signal, ready, times);
 }
 
 std::size_t Occurrences(const std::string& haystack, const std::string& needle) {

@@ -5,11 +5,13 @@
 #include "Extraction.h"
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
 struct VdatRun {
     int exitCode = -1; // -1: did not exit normally
+    int signal = 0;    // the signal that ended it, if one did
     std::string out;
     std::string err;
 };
@@ -20,6 +22,11 @@ struct VdatLimits {
 
 // Runs build/bin/vdat with args and waits for it; its output is captured through files.
 VdatRun RunVdat(const std::vector<std::string>& args, VdatLimits limits = {});
+
+// Runs vdat as RunVdat does and, as soon as ready() is true (asked every millisecond while vdat
+// runs), sends it `signal`, `times` times a moment apart.
+VdatRun RunVdatAndSignal(const std::vector<std::string>& args, int signal,
+                         const std::function<bool()>& ready, int times = 1);
 
 // How often needle occurs in haystack.
 std::size_t Occurrences(const std::string& haystack, const std::string& needle);
