@@ -564,9 +564,11 @@ void CheckDestination(const Workspace& w, const Model& model, const Observed& se
     std::map<std::string, std::size_t> lastWriter;
     for (std::size_t i = 0; i < model.entries.size(); ++i) {
         const ModelEntry& e = model.entries[i];
-        if (e.extracted && e.path && !e.underLink &&
-            (seen.outcomes[i] == EntryOutcome::Written ||
-             seen.outcomes[i] == EntryOutcome::Damaged))
+        if (!e.extracted || !e.path || e.underLink)
+            continue;
+        // A damaged entry never replaces a file that is already there.
+        if (seen.outcomes[i] == EntryOutcome::Written ||
+            (seen.outcomes[i] == EntryOutcome::Damaged && !lastWriter.contains(*e.path)))
             lastWriter[*e.path] = i;
     }
     std::error_code ec;
