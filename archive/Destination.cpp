@@ -114,16 +114,25 @@ std::string Destination::TemporaryName(const EntryPath& path) {
 Destination::Status Destination::CreateOutput(const EntryPath& path, Output& output) {
     const char* name = path.relative.c_str();
     output.temporary.clear();
-    output.fd = CreateBeneath(fd_, name);
-    if (output.fd >= 0)
-        return Status::Ok;
-    if (errno == ELOOP || errno == EXDEV)
-        return Status::Refused;
-    if (errno != EEXIST)
-        return Status::Failed;
     struct stat st;
-    if (::fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return Status::Failed;
+    // Re-extracting over an earlier extraction finds file after file in the way: while it does,
+    // one look at the name replaces the create that would fail.
+    bool looked = false;
+    if (findingFiles_.load(std::memory_order_relaxed)) {
+        looked = ::fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+        if (!looked)
+            findingFiles_.store(false, std::memory_order_relaxed);
+    }
+    if (!looked) {
+        output.fd = CreateBeneath(fd_, name);
+        if (output.fd >= 0)
+            return Status::Ok;
+        if (errno == ELOOP || errno == EXDEV)
+            return Status::Refused;
+        if (errno != EEXIST || ::fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return Status::Failed;
+        findingFiles_.store(true, std::memory_order_relaxed);
+    }
     if (S_ISLNK(st.st_mode))
         return Status::Refused;
     if (!S_ISREG(st.st_mode)) {

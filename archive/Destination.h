@@ -58,10 +58,10 @@ public:
     std::string TemporaryName(const EntryPath& path);
 
 private:
-
     int fd_ = -1;
     std::mutex mutex_;
     std::unordered_set<std::string> ready_;
     std::uint64_t nameSeed_ = 0;
     std::atomic<std::uint64_t> nameCounter_{0};
+    std::atomic<bool> findingFiles_{false}; // the last name looked at held a file already
 };

@@ -2,6 +2,8 @@
 #include "Interruption.h"
 
 #include <csignal>
+#include <iterator>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace {
