@@ -86,6 +86,7 @@ MainDialog::MainDialog(UserDialogs& dialogs, QWidget* parent)
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
+    // The caption has always been spelled so; users and their screenshots know it that way.
     setWindowTitle(QStringLiteral("Velmorquin Exractor"));
     setWindowIcon(icon_);
     setAcceptDrops(true);
@@ -107,6 +108,7 @@ void MainDialog::BuildMenu() {
         connect(action, &QAction::triggered, this, slot);
     };
     QMenu* file = menuBar_->addMenu(QStringLiteral("File"));
+    // Menu and column texts are kept as the program has always shown them, two blanks included.
     add(file, "Open DAT  file...", OpenCommand, &MainDialog::OnOpen);
     add(file, "Exit", ExitCommand, &MainDialog::reject);
     QMenu* extract = menuBar_->addMenu(QStringLiteral("Extract"));

@@ -12,6 +12,8 @@
 #include <sys/mman.h>
 
 namespace {
+// The texts of this file's messages, grave accents and odd spellings included, are kept exactly
+// as the program has always shown them: users know them, and scripts compare vdat's with them.
 constexpr char kErrorCaption[] = "Error!";
 
 std::unique_ptr<EntryRecord[]> AllocateTable(std::size_t count) {

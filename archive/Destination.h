@@ -32,7 +32,6 @@ public:
     Destination& operator=(const Destination&) = delete;
 
     bool Open(const std::string& folder);
-    bool IsOpen() const { return fd_ >= 0; }
 
     // Creates the folders of path. Refused when one of them is a symlink; Failed when something
     // else is in the way or the folder cannot be made.

@@ -43,7 +43,8 @@ struct ExtractSummary {
 // outcomes.
 const char* OutcomeWord(EntryOutcome outcome);
 
-// The text every extraction failure that the user must see is reported with.
+// The text every extraction failure that the user must see is reported with, kept as the program
+// has always shown it (grave accent included).
 inline constexpr char kExtractFailedText[] = "Can`t Extract file";
 
 // Passes messages on and remembers whether the user answered a failure with Stop.
