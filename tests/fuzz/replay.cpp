@@ -17,8 +17,9 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::error_code ec;
         if (fs::is_directory(argv[i], ec)) {
+            // Hidden files (a folder's placeholder) are not inputs.
             for (const auto& entry : fs::directory_iterator(argv[i], ec))
-                if (entry.is_regular_file())
+                if (entry.is_regular_file() && entry.path().filename().c_str()[0] != '.')
                     inputs.push_back(entry.path());
         } else if (fs::is_regular_file(argv[i], ec)) {
             inputs.push_back(argv[i]);
