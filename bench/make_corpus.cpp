@@ -4,12 +4,17 @@
 // Deterministic: the same seed gives the same bytes.
 //
 //   make_corpus large|medium|small|tiny OUTDIR   writes OUTDIR/NAME.dat and OUTDIR/NAME.zip
+#include "ArchiveWriter.h"
+
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
+#include <fcntl.h>
+#include <unistd.h>
 #include <zlib.h>
 
 namespace {
@@ -183,38 +188,27 @@ int main(int argc, char** argv) {
     for (auto& t : pool)
         t.join();
 
-    // DAT: header, data, directory.
+    // DAT: header, data, directory, through the project's archive writer.
     const std::string datPath = dir + "/" + shape->name + ".dat";
-    std::FILE* dat = std::fopen(datPath.c_str(), "wb");
-    if (!dat) {
+    const int dat = ::open(datPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (dat < 0) {
         std::fprintf(stderr, "make_corpus: cannot write %s\n", datPath.c_str());
         return 1;
     }
-    std::string directory;
-    std::uint64_t offset = 12;
-    std::string header;
-    std::uint64_t dataBytes = 0;
-    for (const Entry& e : entries)
-        dataBytes += e.stream.empty() ? e.content.size() : e.stream.size();
-    Put32(header, 0x54414456);
-    Put32(header, std::uint32_t(12 + dataBytes));
-    Put32(header, std::uint32_t(entries.size() * 144));
-    bool ok = WriteAll(dat, header);
-    for (const Entry& e : entries) {
-        const std::string& bytes = e.stream.empty() ? e.content : e.stream;
-        ok = ok && WriteAll(dat, bytes);
-        std::string name(128, '\0');
-        for (std::size_t k = 0; k < e.path.size(); ++k)
-            name[k] = e.path[k] == '/' ? '\\' : e.path[k];
-        directory += name;
-        Put32(directory, std::uint32_t(offset));
-        Put32(directory, std::uint32_t(e.content.size()));
-        Put32(directory, std::uint32_t(e.stream.size()));
-        Put32(directory, 0);
-        offset += bytes.size();
+    bool ok = true;
+    {
+        FileOutput output(dat);
+        ArchiveWriter writer(output);
+        for (const Entry& e : entries) {
+            std::string name = e.path;
+            std::replace(name.begin(), name.end(), '/', '\\');
+            const std::string& bytes = e.stream.empty() ? e.content : e.stream;
+            ok = ok && writer.AddEntry(name, bytes, std::uint32_t(e.content.size()),
+                                       std::uint32_t(e.stream.size()));
+        }
+        ok = ok && writer.Finish();
     }
-    ok = ok && WriteAll(dat, directory);
-    ok = std::fclose(dat) == 0 && ok;
+    ok = ::close(dat) == 0 && ok;
 
     // zip: local headers and data, central directory, zip64 end records (200,000 entries do
     // not fit the classic 16-bit count).

@@ -1,6 +1,11 @@
 // Writes the bundled sample archive: a few KiB with stored and packed entries, nested folders
 // and one entry of each file type. Run it as `make_sample examples/sample.dat`.
-#include "ArchiveBuilder.h"
+#include "ArchiveWriter.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -23,6 +28,20 @@ std::string Bytes(int count, unsigned seed) {
     }
     return out;
 }
+
+struct Sample {
+    ArchiveWriter& writer;
+    bool ok = true;
+    void AddStored(const char* name, const std::string& content) {
+        ok = ok && writer.AddEntry(name, content, std::uint32_t(content.size()), 0);
+    }
+    void AddPacked(const char* name, const std::string& content) {
+        std::string stream;
+        ok = ok && CompressZlib(content, 6, stream) &&
+             writer.AddEntry(name, stream, std::uint32_t(content.size()),
+                             std::uint32_t(stream.size()));
+    }
+};
 } // namespace
 
 int main(int argc, char** argv) {
@@ -30,7 +49,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: make_sample OUTPUT\n");
         return 2;
     }
-    ArchiveBuilder b;
+    const int fd = ::open(argv[1], O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        std::fprintf(stderr, "make_sample: cannot write %s: %s\n", argv[1], std::strerror(errno));
+        return 1;
+    }
+    FileOutput output(fd);
+    ArchiveWriter writer(output);
+    Sample b{writer};
     b.AddPacked("readme.txt", Lines("readme", 12));
     b.AddStored("sound\\intro.mp3", Bytes(300, 1));
     b.AddPacked("maps\\e1m1.gdb", Bytes(900, 2));
@@ -45,11 +71,8 @@ int main(int argc, char** argv) {
     b.AddStored("misc\\notes.dat", Lines("notes", 3));
     b.AddPacked("scripts\\intro.apd", Lines("script", 8));
     b.AddStored("empty.txt", "");
-    const std::string bytes = b.Build();
-
-    std::FILE* out = std::fopen(argv[1], "wb");
-    if (!out || std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size() ||
-        std::fclose(out) != 0) {
+    const bool written = b.ok && writer.Finish();
+    if (::close(fd) != 0 || !written) {
         std::fprintf(stderr, "make_sample: cannot write %s\n", argv[1]);
         return 1;
     }

@@ -1,9 +1,9 @@
-// In-memory archive building.
+// In-memory archive building on the archive writer; only the defects are added here.
 #include "ArchiveBuilder.h"
 
-#include <algorithm>
+#include "ArchiveWriter.h"
+
 #include <stdexcept>
-#include <zlib.h>
 
 void ArchiveBuilder::PutLE32(std::string& out, std::uint32_t value) {
     for (int i = 0; i < 4; ++i)
@@ -11,23 +11,17 @@ void ArchiveBuilder::PutLE32(std::string& out, std::uint32_t value) {
 }
 
 std::string ArchiveBuilder::Zlib(std::string_view content, int level) {
-    uLongf size = compressBound(content.size());
-    std::string out(size, '\0');
-    if (compress2(reinterpret_cast<Bytef*>(out.data()), &size,
-                  reinterpret_cast<const Bytef*>(content.data()), content.size(), level) != Z_OK)
+    std::string out;
+    if (!CompressZlib(content, level, out))
         throw std::runtime_error("compress2 failed");
-    out.resize(size);
     return out;
 }
 
 std::string ArchiveBuilder::Record(std::string_view name, std::uint32_t offset, std::uint32_t real,
                                    std::uint32_t packed, std::uint32_t fourth) {
-    std::string out(128, '\0');
-    std::copy_n(name.begin(), std::min<std::size_t>(name.size(), 128), out.begin());
-    PutLE32(out, offset);
-    PutLE32(out, real);
-    PutLE32(out, packed);
-    PutLE32(out, fourth);
+    std::string out(kDirectoryEntrySize, '\0');
+    EncodeDirectoryEntry(MakeDirectoryEntry(name, offset, real, packed, fourth),
+                         reinterpret_cast<unsigned char*>(out.data()));
     return out;
 }
 
@@ -53,23 +47,23 @@ BuilderEntry& ArchiveBuilder::AddRaw(std::string name, std::string bytes, std::u
 }
 
 std::string ArchiveBuilder::Build() const {
-    std::string data;
-    std::vector<std::uint32_t> offsets;
-    for (const BuilderEntry& e : entries_) {
-        offsets.push_back(std::uint32_t(12 + data.size()));
-        data += e.bytes;
-    }
-    const auto dirOffset = std::uint32_t(12 + data.size());
-    std::string out;
-    PutLE32(out, identifier.value_or(0x54414456));
-    PutLE32(out, directoryOffset.value_or(dirOffset));
-    PutLE32(out, directorySize.value_or(std::uint32_t(entries_.size() * 144)));
-    out += data;
-    for (std::size_t i = 0; i < entries_.size(); ++i) {
-        const BuilderEntry& e = entries_[i];
-        out += Record(e.name, e.dataOffset.value_or(offsets[i]), e.realSize, e.packedSize,
-                      e.fourthValue);
-    }
+    MemoryOutput output;
+    ArchiveWriter writer(output);
+    for (const BuilderEntry& e : entries_)
+        if (!writer.AddEntry(e.name, e.bytes, e.realSize, e.packedSize, e.fourthValue))
+            throw std::runtime_error("archive too large to build");
+    for (std::size_t i = 0; i < entries_.size(); ++i)
+        if (entries_[i].dataOffset)
+            writer.Directory()[i].dataOffset = *entries_[i].dataOffset;
+    if (!writer.Finish())
+        throw std::runtime_error("archive too large to build");
+    // The header's fields a test asked to be wrong.
+    std::string& out = output.Bytes();
+    std::string header;
+    PutLE32(header, identifier.value_or(ArchiveMagic));
+    PutLE32(header, directoryOffset.value_or(ReadLE32(reinterpret_cast<unsigned char*>(&out[4]))));
+    PutLE32(header, directorySize.value_or(ReadLE32(reinterpret_cast<unsigned char*>(&out[8]))));
+    out.replace(0, kHeaderSize, header);
     out += trailer;
     return out;
 }

@@ -1,5 +1,5 @@
-// Builds DAT archives in memory, for tests, benchmarks and the bundled sample. Entries are laid
-// out as header, data, directory; any field can be overridden afterwards to make a broken one.
+// Builds DAT archives in memory for tests, on the archive writer: entries are laid out as
+// header, data, directory; any field can be overridden afterwards to make a broken one.
 #pragma once
 
 #include <cstdint>

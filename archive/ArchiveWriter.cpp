@@ -1,0 +1,149 @@
+// The archive writer and the record encoding it shares with anyone building archives by hand.
+#include "ArchiveWriter.h"
+
+#include "EntryPath.h"
+#include "FileIo.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <unistd.h>
+#include <zlib.h>
+
+namespace {
+void PutLE32(unsigned char* p, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<unsigned char>(value >> (8 * i));
+}
+constexpr std::uint64_t kAddressable = std::numeric_limits<std::uint32_t>::max();
+} // namespace
+
+bool MemoryOutput::Append(const void* data, std::size_t length) {
+    bytes_.append(static_cast<const char*>(data), length);
+    return true;
+}
+
+bool MemoryOutput::WriteAt(std::uint64_t offset, const void* data, std::size_t length) {
+    if (offset + length > bytes_.size())
+        bytes_.resize(offset + length, '\0');
+    std::memcpy(bytes_.data() + offset, data, length);
+    return true;
+}
+
+bool FileOutput::Append(const void* data, std::size_t length) {
+    return WriteAll(fd_, data, length);
+}
+
+bool FileOutput::WriteAt(std::uint64_t offset, const void* data, std::size_t length) {
+    const auto* in = static_cast<const unsigned char*>(data);
+    std::size_t done = 0;
+    while (done < length) {
+        const ssize_t n = ::pwrite(fd_, in + done, length - done, off_t(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += std::size_t(n);
+    }
+    return true;
+}
+
+void EncodeHeader(const ArchiveHeader& header, unsigned char (&bytes)[kHeaderSize]) {
+    PutLE32(bytes, header.identifier);
+    PutLE32(bytes + 4, header.directoryOffset);
+    PutLE32(bytes + 8, header.directorySize);
+}
+
+void EncodeDirectoryEntry(const DirectoryEntry& entry, unsigned char* bytes) {
+    std::memcpy(bytes, entry.name.data(), kNameFieldSize);
+    PutLE32(bytes + 128, entry.dataOffset);
+    PutLE32(bytes + 132, entry.realSize);
+    PutLE32(bytes + 136, entry.packedSize);
+    PutLE32(bytes + 140, entry.fourthValue);
+}
+
+DirectoryEntry MakeDirectoryEntry(std::string_view name, std::uint32_t dataOffset,
+                                  std::uint32_t realSize, std::uint32_t packedSize,
+                                  std::uint32_t fourthValue) {
+    DirectoryEntry entry{};
+    std::copy_n(name.begin(), std::min(name.size(), kNameFieldSize), entry.name.begin());
+    entry.dataOffset = dataOffset;
+    entry.realSize = realSize;
+    entry.packedSize = packedSize;
+    entry.fourthValue = fourthValue;
+    return entry;
+}
+
+const char* EntryNameProblem(std::string_view name) {
+    if (name.size() >= kNameFieldSize)
+        return "name is 128 bytes or longer";
+    if (name.find('\0') != std::string_view::npos)
+        return "name holds a NUL byte";
+    if (!IsSafeEntryName(name))
+        return "name would be refused on extraction";
+    return nullptr;
+}
+
+bool CompressZlib(std::string_view content, int level, std::string& out) {
+    uLongf size = compressBound(uLong(content.size()));
+    out.resize(size);
+    if (compress2(reinterpret_cast<Bytef*>(out.data()), &size,
+                  reinterpret_cast<const Bytef*>(content.data()), uLong(content.size()),
+                  level) != Z_OK)
+        return false;
+    out.resize(size);
+    return true;
+}
+
+bool ArchiveWriter::Start() {
+    if (started_)
+        return true;
+    started_ = true;
+    // The header's values are known only at the end; its place is kept now.
+    const unsigned char zero[kHeaderSize] = {};
+    position_ = kHeaderSize;
+    return output_.Append(zero, sizeof zero);
+}
+
+bool ArchiveWriter::AddEntry(std::string_view name, std::string_view data, std::uint32_t realSize,
+                             std::uint32_t packedSize, std::uint32_t fourthValue) {
+    if (!Start())
+        return false;
+    // The data must start at an offset a record can hold, and so must the directory after it.
+    if (position_ + data.size() > kAddressable) {
+        overflow_ = true;
+        return false;
+    }
+    directory_.push_back(
+        MakeDirectoryEntry(name, std::uint32_t(position_), realSize, packedSize, fourthValue));
+    position_ += data.size();
+    return output_.Append(data.data(), data.size());
+}
+
+bool ArchiveWriter::Finish() {
+    if (!Start())
+        return false;
+    const std::uint64_t directoryBytes = std::uint64_t(directory_.size()) * kDirectoryEntrySize;
+    if (directoryBytes > kAddressable) {
+        overflow_ = true;
+        return false;
+    }
+    const ArchiveHeader header{ArchiveMagic, std::uint32_t(position_),
+                               std::uint32_t(directoryBytes)};
+    // Records go out in large pieces: one write per record would cost a system call each.
+    constexpr std::size_t kRecordsPerPiece = 1820;
+    std::vector<unsigned char> piece(std::min(directory_.size(), kRecordsPerPiece) *
+                                     kDirectoryEntrySize);
+    for (std::size_t first = 0; first < directory_.size(); first += kRecordsPerPiece) {
+        const std::size_t count = std::min(kRecordsPerPiece, directory_.size() - first);
+        for (std::size_t k = 0; k < count; ++k)
+            EncodeDirectoryEntry(directory_[first + k], piece.data() + k * kDirectoryEntrySize);
+        if (!output_.Append(piece.data(), count * kDirectoryEntrySize))
+            return false;
+    }
+    position_ += directoryBytes;
+    unsigned char bytes[kHeaderSize];
+    EncodeHeader(header, bytes);
+    return output_.WriteAt(0, bytes, sizeof bytes);
+}
