@@ -86,13 +86,38 @@ const char* EntryNameProblem(std::string_view name) {
 }
 
 bool CompressZlib(std::string_view content, int level, std::string& out) {
-    uLongf size = compressBound(uLong(content.size()));
-    out.resize(size);
-    if (compress2(reinterpret_cast<Bytef*>(out.data()), &size,
-                  reinterpret_cast<const Bytef*>(content.data()), uLong(content.size()),
-                  level) != Z_OK)
+    ZlibCompressor compressor(level);
+    return compressor.Compress(content, out);
+}
+
+struct ZlibCompressor::State {
+    z_stream stream{};
+    bool ready = false;
+};
+
+ZlibCompressor::ZlibCompressor(int level) : state_(new State) {
+    state_->ready = deflateInit(&state_->stream, level) == Z_OK;
+}
+
+ZlibCompressor::~ZlibCompressor() {
+    if (state_->ready)
+        deflateEnd(&state_->stream);
+    delete state_;
+}
+
+bool ZlibCompressor::Compress(std::string_view content, std::string& out) {
+    z_stream& z = state_->stream;
+    if (!state_->ready || deflateReset(&z) != Z_OK)
         return false;
-    out.resize(size);
+    out.resize(deflateBound(&z, uLong(content.size())));
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(content.data()));
+    z.avail_in = uInt(content.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = uInt(out.size());
+    // deflateBound leaves room for the whole stream, so one call finishes it.
+    if (deflate(&z, Z_FINISH) != Z_STREAM_END)
+        return false;
+    out.resize(z.total_out);
     return true;
 }
 

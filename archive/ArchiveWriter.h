@@ -55,6 +55,21 @@ const char* EntryNameProblem(std::string_view name);
 // A zlib stream (RFC 1950) of content at level 1..9; out is replaced. False only when zlib fails.
 bool CompressZlib(std::string_view content, int level, std::string& out);
 
+// The same streams as CompressZlib, from one zlib state kept between calls: setting one up costs
+// more than compressing a small file.
+class ZlibCompressor {
+public:
+    explicit ZlibCompressor(int level);
+    ~ZlibCompressor();
+    ZlibCompressor(const ZlibCompressor&) = delete;
+    ZlibCompressor& operator=(const ZlibCompressor&) = delete;
+    bool Compress(std::string_view content, std::string& out);
+
+private:
+    struct State;
+    State* state_;
+};
+
 class ArchiveWriter {
 public:
     explicit ArchiveWriter(ArchiveOutput& output) : output_(output) {}

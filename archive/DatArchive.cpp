@@ -5,6 +5,7 @@
 #include "FileTypeIcon.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cinttypes>
 #include <cstdio>
@@ -60,11 +61,14 @@ bool DatArchive::Open(std::string_view path) {
         Close();
     path_.assign(path);
     cutShort_ = false;
+    openError_ = 0;
+    names_.clear();
     ++openCount_;
 
     std::uint64_t size = 0;
     int fd = OpenForReading(path_, size);
     if (fd < 0) {
+        openError_ = errno;
         std::string text = "Can`t open DAT file!\nFile:" + path_;
         messages_.ShowMessage(text, kErrorCaption);
         return false;
@@ -166,6 +170,7 @@ void DatArchive::Close() {
     fd_ = -1;
     fileSize_ = 0;
     entries_.reset();
+    names_.clear();
 }
 
 std::string InfoText(const DatArchive& archive) {

@@ -12,6 +12,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct EntryRecord {
     DirectoryEntry entry;
@@ -67,6 +68,15 @@ public:
     std::span<const EntryRecord> Entries() const {
         return {entries_.get(), entries_ ? entryCount_ : 0};
     }
+    // The name entry i is extracted under: as stored, unless a caller set names read in its
+    // own way (a code page) with SetEntryNames, one per entry.
+    std::string_view EntryName(std::uint32_t i) const {
+        return names_.empty() ? entries_[i].entry.Name() : std::string_view(names_[i]);
+    }
+    void SetEntryNames(std::vector<std::string> names) { names_ = std::move(names); }
+    // The system's error number when the last Open could not open the file (0: not a regular
+    // file), so callers that can show it tell the user why.
+    int OpenError() const { return openError_; }
     int FileDescriptor() const { return fd_; }
     // Changes with every Open, so bytes kept from an earlier file are never taken for this one's.
     std::uint64_t OpenCount() const { return openCount_; }
@@ -89,7 +99,9 @@ private:
     std::uint64_t fileSize_ = 0;
     std::uint64_t openCount_ = 0;
     bool cutShort_ = false;
+    int openError_ = 0;
     std::string path_;
+    std::vector<std::string> names_;
 };
 
 // The text of the "Info" box for the archive's current header values.

@@ -135,6 +135,8 @@ Destination::Status Destination::CreateOutput(const EntryPath& path, Output& out
     }
     if (S_ISLNK(st.st_mode))
         return Status::Refused;
+    if (keepExisting_)
+        return Status::Exists;
     if (!S_ISREG(st.st_mode)) {
         errno = S_ISDIR(st.st_mode) ? EISDIR : EEXIST; // the reason the user is told
         return Status::Failed;

@@ -24,7 +24,7 @@ struct Output {
 class Destination {
 public:
     // ReadOnly: a file whose owner may not write it is in the way; it is left alone.
-    enum class Status { Ok, Refused, Failed, ReadOnly };
+    enum class Status { Ok, Refused, Failed, ReadOnly, Exists };
 
     Destination();
     ~Destination();
@@ -32,6 +32,8 @@ public:
     Destination& operator=(const Destination&) = delete;
 
     bool Open(const std::string& folder);
+    // With keep on, CreateOutput leaves any existing file alone and answers Exists.
+    void SetKeepExisting(bool keep) { keepExisting_ = keep; }
 
     // Creates the folders of path. Refused when one of them is a symlink; Failed when something
     // else is in the way or the folder cannot be made.
@@ -58,6 +60,7 @@ public:
 
 private:
     int fd_ = -1;
+    bool keepExisting_ = false;
     std::mutex mutex_;
     std::unordered_set<std::string> ready_;
     std::uint64_t nameSeed_ = 0;

@@ -66,6 +66,8 @@ const char* OutcomeWord(EntryOutcome outcome) {
         return "damaged";
     case EntryOutcome::Stopped:
         return "stopped";
+    case EntryOutcome::Kept:
+        return "kept";
     }
     return "";
 }
@@ -86,6 +88,8 @@ void ExtractSummary::Add(EntryOutcome outcome) {
         break;
     case EntryOutcome::Stopped:
         ++stopped;
+    case EntryOutcome::Kept:
+        ++kept;
         break;
     }
 }
@@ -181,9 +185,9 @@ EntryResult EntryWriter::WriteEntry(const DatArchive& archive, std::uint32_t ind
     const DirectoryEntry& entry = archive.Entries()[index].entry;
     if (StopAsked())
         return Result(EntryOutcome::Stopped, "the run was stopped");
-    const auto path = ParseEntryPath(entry.Name());
+    const auto path = ParseEntryPath(archive.EntryName(index));
     if (!path)
-        return Fail(messages, entry.Name(),
+        return Fail(messages, archive.EntryName(index),
                     Result(EntryOutcome::Refused, "name leads outside the destination"));
     Destination::Status status = destination.PrepareFolders(*path);
     Output output;
@@ -192,14 +196,16 @@ EntryResult EntryWriter::WriteEntry(const DatArchive& archive, std::uint32_t ind
     switch (status) {
     case Destination::Status::Ok:
         break;
+    case Destination::Status::Exists:
+        return Result(EntryOutcome::Kept, "the file exists");
     case Destination::Status::Refused:
-        return Fail(messages, entry.Name(),
+        return Fail(messages, archive.EntryName(index),
                     Result(EntryOutcome::Refused, "a symlink is in the way"));
     case Destination::Status::ReadOnly:
-        return Fail(messages, entry.Name(),
+        return Fail(messages, archive.EntryName(index),
                     Result(EntryOutcome::NotWritten, "a read-only file is in the way"));
     case Destination::Status::Failed:
-        return Fail(messages, entry.Name(),
+        return Fail(messages, archive.EntryName(index),
                     Result(EntryOutcome::NotWritten, "cannot create the file", SystemError()));
     }
 
@@ -207,7 +213,7 @@ EntryResult EntryWriter::WriteEntry(const DatArchive& archive, std::uint32_t ind
                                           : CopyStored(archive, entry, output.fd, messages);
     if (::close(output.fd) != 0 && result.outcome != EntryOutcome::NotWritten &&
         result.outcome != EntryOutcome::Stopped)
-        result = Fail(messages, entry.Name(),
+        result = Fail(messages, archive.EntryName(index),
                       Result(EntryOutcome::NotWritten, "cannot write the file", SystemError()));
     if (output.Replacing()) {
         // The file that was there stays as it was unless the whole entry is ready to take its
@@ -234,7 +240,7 @@ EntryResult EntryWriter::CopyStored(const DatArchive& archive, const DirectoryEn
     if (const unsigned char* data = ReadThroughWindow(archive, entry.dataOffset, length)) {
         if (out >= 0 && !WriteAll(out, data, length)) {
             const int error = SystemError();
-            (void)::ftruncate(out, 0);
+            Discard(out);
             return Fail(messages, entry.Name(),
                         Result(EntryOutcome::NotWritten, "cannot write the file", error));
         }
@@ -255,7 +261,7 @@ EntryResult EntryWriter::CopyStored(const DatArchive& archive, const DirectoryEn
                        : Result(EntryOutcome::Written, "");
         case KernelCopy::WriteFailed: {
             const int error = SystemError();
-            (void)::ftruncate(out, 0);
+            Discard(out);
             return Fail(messages, entry.Name(),
                         Result(EntryOutcome::NotWritten, "cannot write the file", error));
         }
@@ -271,7 +277,7 @@ EntryResult EntryWriter::CopyStored(const DatArchive& archive, const DirectoryEn
                                        std::uint64_t(entry.dataOffset) + done);
         if (got > 0 && out >= 0 && !WriteAll(out, real_.data, got)) {
             const int error = SystemError();
-            (void)::ftruncate(out, 0);
+            Discard(out);
             return Fail(messages, entry.Name(),
                         Result(EntryOutcome::NotWritten, "cannot write the file", error));
         }
@@ -328,12 +334,23 @@ EntryResult EntryWriter::Inflate(const DatArchive& archive, const DirectoryEntry
             return Result(EntryOutcome::Stopped, "the run was stopped");
         case PieceWrite::Failed: {
             const int error = SystemError();
-            (void)::ftruncate(out, 0);
+            Discard(out);
             return Fail(messages, entry.Name(),
                         Result(EntryOutcome::NotWritten, "cannot write the file", error));
         }
         }
     }
+    return result;
+}
+
+EntryResult EntryWriter::WriteEntryTo(const DatArchive& archive, std::uint32_t index, int out,
+                                      MessageSink& messages) {
+    const DirectoryEntry& entry = archive.Entries()[index].entry;
+    // The descriptor is the caller's and may hold more than this entry: never cut it short.
+    ownsOutput_ = false;
+    const EntryResult result = entry.IsPacked() ? Inflate(archive, entry, out, messages)
+                                                : CopyStored(archive, entry, out, messages);
+    ownsOutput_ = true;
     return result;
 }
 

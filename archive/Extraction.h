@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unistd.h>
 
 enum class EntryOutcome {
     Written,    // the file holds the entry's data
@@ -18,6 +19,7 @@ enum class EntryOutcome {
     NotWritten, // the output could not be created or written, or no memory for it
     Damaged,    // the entry's data is broken; the file is empty or holds what could be read
     Stopped,    // the run was asked to stop while this entry was being written; nothing of it stays
+    Kept,       // a file of that name existed and was left alone, as asked
 };
 
 struct EntryResult {
@@ -32,6 +34,7 @@ struct ExtractSummary {
     std::uint32_t notWritten = 0;
     std::uint32_t damaged = 0;
     std::uint32_t stopped = 0;
+    std::uint32_t kept = 0;
 
     void Add(EntryOutcome outcome);
     bool AllWritten() const {
@@ -39,8 +42,8 @@ struct ExtractSummary {
     }
 };
 
-// "written", "refused", "not written", "damaged" or "stopped", as summaries and reports name
-// outcomes.
+// "written", "refused", "not written", "damaged", "stopped" or "kept", as summaries and reports
+// name outcomes.
 const char* OutcomeWord(EntryOutcome outcome);
 
 // The text every extraction failure that the user must see is reported with, kept as the program
@@ -75,6 +78,11 @@ public:
 
     EntryResult WriteEntry(const DatArchive& archive, std::uint32_t index, Destination& destination,
                            MessageSink& messages);
+
+    // Writes the entry's data to an open descriptor (a pipe, a terminal, a file) instead of a
+    // file of its own.
+    EntryResult WriteEntryTo(const DatArchive& archive, std::uint32_t index, int out,
+                             MessageSink& messages);
 
     // Reads and inflates the entry exactly as WriteEntry does, without writing anything.
     EntryResult TestEntry(const DatArchive& archive, std::uint32_t index, MessageSink& messages);
@@ -114,6 +122,11 @@ private:
                                     bool& noMemory);
     enum class PieceWrite { Done, Failed, Stopped };
     PieceWrite WriteInPieces(int out, const unsigned char* data, std::size_t length) const;
+    // A file left half-written is emptied, unless it is a descriptor the caller handed in.
+    void Discard(int out) const {
+        if (ownsOutput_)
+            (void)::ftruncate(out, 0);
+    }
     // Lets the window paint; false when the run is to stop here.
     bool BetweenPieces() const {
         if (betweenPieces_)
@@ -132,6 +145,7 @@ private:
     std::size_t windowLength_ = 0;
     std::uint64_t lastEnd_ = 0; // where the previous entry's packed data ended
     std::size_t bufferLimit_ = SIZE_MAX;
+    bool ownsOutput_ = true;
     std::function<void()> betweenPieces_;
     const std::atomic<bool>* stop_ = nullptr;
 };

@@ -14,7 +14,10 @@ int OpenForReading(const std::string& path, std::uint64_t& size) {
         return -1;
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        // errno tells why: EISDIR for a folder, 0 for any other file that is not regular.
+        const int error = ::fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
         ::close(fd);
+        errno = error;
         return -1;
     }
     int flags = ::fcntl(fd, F_GETFL);

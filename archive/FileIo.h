@@ -6,7 +6,8 @@
 #include <cstdint>
 #include <string>
 
-// Opens a regular file for reading; returns -1 for anything else (a folder, a pipe, a device).
+// Opens a regular file for reading; returns -1 for anything else (a folder, a pipe, a device),
+// with errno saying why (EISDIR for a folder, 0 for another file that is not regular).
 int OpenForReading(const std::string& path, std::uint64_t& size);
 void CloseFile(int fd);
 

@@ -130,7 +130,6 @@ struct OutputNameEqual {
 // directly: no allocation per entry.
 std::vector<char> FindConflicts(const DatArchive& archive,
                                 std::span<const std::uint32_t> selected) {
-    const auto entries = archive.Entries();
     std::unordered_map<std::string_view, std::uint32_t, OutputNameHash, OutputNameEqual> files;
     std::unordered_set<std::string_view, OutputNameHash, OutputNameEqual> folders;
     files.reserve(selected.size());
@@ -142,7 +141,7 @@ std::vector<char> FindConflicts(const DatArchive& archive,
         return false;
     };
     for (std::uint32_t index : selected) {
-        const std::string_view name = entries[index].entry.Name();
+        const std::string_view name = archive.EntryName(index);
         if (!IsSafeEntryName(name))
             continue; // refused: it writes nothing
         ++files[name];
@@ -153,7 +152,7 @@ std::vector<char> FindConflicts(const DatArchive& archive,
     }
     std::vector<char> conflict(selected.size(), 0);
     for (std::size_t k = 0; k < selected.size(); ++k) {
-        const std::string_view name = entries[selected[k]].entry.Name();
+        const std::string_view name = archive.EntryName(selected[k]);
         if (!IsSafeEntryName(name))
             continue;
         conflict[k] = files[name] > 1 || folders.contains(name) ||

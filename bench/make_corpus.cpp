@@ -10,11 +10,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
 #include <thread>
-#include <vector>
-#include <fcntl.h>
 #include <unistd.h>
+#include <vector>
 #include <zlib.h>
 
 namespace {

@@ -1,25 +1,77 @@
-// The vdat commands on top of the archive library.
+// The vdat commands that read an archive, on top of the archive library.
 #include "Commands.h"
 
 #include "DatArchive.h"
 #include "Extraction.h"
 #include "Interruption.h"
+#include "ListOutput.h"
+#include "NameCharset.h"
 #include "ParallelExtraction.h"
+#include "Selection.h"
 #include "TerminalSinks.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 #include <unistd.h>
 
 namespace {
-void ReportEntry(const DatArchive& archive, std::uint32_t index, const EntryResult& result) {
-    if (result.outcome == EntryOutcome::Written)
+// The names entries are shown, matched and written under: as stored, or read in the code page
+// asked for. A name that does not convert keeps its stored bytes and is marked.
+struct EntryNames {
+    std::vector<std::string> converted; // empty without --charset
+    std::vector<int> errors;            // per entry, 0 when it converted
+    std::string codePage;
+
+    std::string_view Shown(const DatArchive& archive, std::uint32_t i) const {
+        return converted.empty() ? archive.Entries()[i].entry.Name()
+                                 : std::string_view(converted[i]);
+    }
+    int Error(std::uint32_t i) const { return errors.empty() ? 0 : errors[i]; }
+};
+
+// False (told) when the code page is unknown.
+bool OpenCharset(NameCharset& charset, const std::string& codePage) {
+    if (codePage.empty() || charset.Open(codePage))
+        return true;
+    PrintLine(codePage, "unknown code page", std::strerror(errno));
+    return false;
+}
+
+EntryNames ReadNames(const DatArchive& archive, NameCharset& charset) {
+    EntryNames names;
+    if (!charset.IsOpen())
+        return names;
+    names.codePage = charset.CodePage();
+    const auto entries = archive.Entries();
+    names.converted.resize(entries.size());
+    names.errors.assign(entries.size(), 0);
+    for (std::uint32_t i = 0; i < entries.size(); ++i)
+        if (!charset.Convert(entries[i].entry.Name(), names.converted[i], names.errors[i]))
+            names.converted[i].assign(entries[i].entry.Name());
+    return names;
+}
+
+void ReportNameError(std::string_view name, const std::string& codePage, int error) {
+    PrintLine(name, "Can`t Extract file",
+              "refused: the name is not " + codePage + ": " + std::strerror(error));
+}
+
+void ReportEntry(std::string_view name, const EntryResult& result) {
+    if (result.outcome == EntryOutcome::Written || result.outcome == EntryOutcome::Kept)
         return;
-    const std::string name = EscapedName(archive.Entries()[index].entry.Name());
-    std::fprintf(stderr, "vdat: %s: %s (%s)\n", name.c_str(), OutcomeWord(result.outcome),
-                 result.detail);
+    std::string reason = result.detail;
+    if (result.error)
+        reason.append(": ").append(std::strerror(result.error));
+    if (result.outcome == EntryOutcome::Damaged) {
+        PrintLine(name, OutcomeWord(result.outcome), reason);
+    } else {
+        PrintLine(name, kExtractFailedText,
+                  std::string(OutcomeWord(result.outcome)) + ": " + reason);
+    }
 }
 
 // Opens and loads the archive; false if it could not be opened. cutShort tells whether the
@@ -32,148 +84,220 @@ bool Load(DatArchive& archive, const std::string& path, bool& cutShort) {
     return true;
 }
 
-// Entries named on the command line, in directory order; names that match nothing are told.
-bool SelectEntries(const DatArchive& archive, const std::vector<std::string>& names,
-                   std::vector<std::uint32_t>& selected) {
-    const auto entries = archive.Entries();
-    if (names.empty()) {
-        selected.resize(entries.size());
-        for (std::uint32_t i = 0; i < selected.size(); ++i)
-            selected[i] = i;
-        return true;
-    }
-    std::vector<bool> chosen(entries.size(), false);
-    bool allFound = true;
-    for (const std::string& name : names) {
-        // The name as stored, or with each '/' read as a backslash: a stored name may hold a '/'.
-        std::string backslashed = name;
-        std::replace(backslashed.begin(), backslashed.end(), '/', '\\');
-        bool found = false;
-        for (std::uint32_t i = 0; i < entries.size(); ++i) {
-            if (entries[i].entry.Name() == name || entries[i].entry.Name() == backslashed) {
-                chosen[i] = true;
-                found = true;
-            }
-        }
-        if (!found) {
-            std::fprintf(stderr, "vdat: no entry named '%s'\n", EscapedName(name).c_str());
-            allFound = false;
-        }
-    }
-    for (std::uint32_t i = 0; i < chosen.size(); ++i)
-        if (chosen[i])
-            selected.push_back(i);
-    return allFound;
+void Attach(TerminalMessages& messages, const DatArchive& archive, const Options& options) {
+    messages.subject = options.archive;
+    messages.archive = &archive;
+    messages.entryLines = true;
+}
+
+unsigned Jobs(const Options& options) {
+    return options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
+}
+
+// The summary line; ended by the caller when it has more to say.
+void PrintSummary(const ExtractSummary& summary, bool withKept, bool end = true) {
+    std::string kept;
+    if (withKept)
+        kept = std::to_string(summary.kept) + " kept, ";
+    std::fprintf(stderr, "vdat: %u written, %s%u refused, %u damaged, %u not written%s",
+                 unsigned(summary.written), kept.c_str(), unsigned(summary.refused),
+                 unsigned(summary.damaged), unsigned(summary.notWritten), end ? "\n" : "");
 }
 } // namespace
 
-int RunInfo(const std::string& path) {
+int RunInfo(const Options& options) {
     TerminalMessages messages;
     NullListSink list;
     NullProgressSink progress;
     DatArchive archive(messages, list, progress);
-    const bool opened = archive.Open(path);
-    // As in the window, the values of the last attempt are shown even when it failed.
+    Attach(messages, archive, options);
+    if (!archive.Open(options.archive))
+        return kExitFailed; // nothing on stdout: a script must not read zeroes as values
     const std::string text = InfoText(archive);
     std::fwrite(text.data(), 1, text.size(), stdout);
     if (std::fflush(stdout) != 0)
         return kExitFailed;
-    return opened && !archive.IsDirectoryCutShort() ? kExitOk : kExitFailed;
+    return archive.IsDirectoryCutShort() ? kExitFailed : kExitOk;
 }
 
-int RunList(const std::string& path) {
+int RunList(const Options& options) {
     TerminalMessages messages;
     OutputBuffer out(stdout);
-    TerminalList list(out);
+    NameCharset charset;
+    if (!OpenCharset(charset, options.charset))
+        return kExitUsage;
+    const bool plain =
+        !options.longList && !options.json && !options.nullEnded && !charset.IsOpen();
+    TerminalList terminalList(out);
+    NullListSink nullList;
     NullProgressSink progress;
-    DatArchive archive(messages, list, progress);
-    if (!archive.Open(path))
+    DatArchive archive(messages, plain ? static_cast<ListSink&>(terminalList) : nullList, progress);
+    Attach(messages, archive, options);
+    if (!archive.Open(options.archive))
         return kExitFailed;
-    archive.ListDirectory();
+    bool converted = true;
+    if (plain) {
+        // The common case keeps no table: each record is printed as it is read.
+        archive.ListDirectory();
+    } else {
+        archive.LoadDirectory();
+        const EntryNames names = ReadNames(archive, charset);
+        ListFormat format = ListFormat::Plain;
+        if (options.json)
+            format = ListFormat::Json;
+        else if (options.longList)
+            format = ListFormat::Long;
+        ListEntries(archive, format, options.nullEnded, out, [&](std::uint32_t i) {
+            if (names.Error(i)) {
+                converted = false;
+                PrintLine(archive.Entries()[i].entry.Name(), "the name is not " + names.codePage,
+                          std::strerror(names.Error(i)));
+            }
+            return names.Shown(archive, i);
+        });
+    }
     const bool cutShort = archive.IsDirectoryCutShort();
     if (!out.Flush()) {
-        std::fprintf(stderr, "vdat: cannot write the list\n");
+        PrintLine(options.archive, "cannot write the list", std::strerror(errno));
         return kExitFailed;
     }
-    return cutShort ? kExitFailed : kExitOk;
+    return cutShort || !converted ? kExitFailed : kExitOk;
 }
 
-int RunTest(const std::string& path) {
+int RunTest(const Options& options) {
     TerminalMessages messages;
     NullListSink list;
     NullProgressSink progress;
     DatArchive archive(messages, list, progress);
+    Attach(messages, archive, options);
+    NameCharset charset;
+    if (!OpenCharset(charset, options.charset))
+        return kExitUsage;
     bool cutShort = false;
-    if (!Load(archive, path, cutShort))
+    if (!Load(archive, options.archive, cutShort))
         return kExitFailed;
+    const EntryNames names = ReadNames(archive, charset);
     EntryWriter writer;
     ExtractSummary summary;
     const auto count = std::uint32_t(archive.Entries().size());
     for (std::uint32_t i = 0; i < count; ++i) {
         const EntryResult result = writer.TestEntry(archive, i, messages);
         summary.Add(result.outcome);
-        ReportEntry(archive, i, result);
+        ReportEntry(names.Shown(archive, i), result);
     }
     std::fprintf(stderr, "vdat: %u entries tested, %u damaged, %u not read\n", unsigned(count),
                  unsigned(summary.damaged), unsigned(summary.notWritten));
     return cutShort || !summary.AllWritten() ? kExitFailed : kExitOk;
 }
 
-int RunExtract(const ExtractOptions& options) {
+int RunExtract(const Options& options) {
     TerminalMessages messages;
-    TerminalProgress progress(::isatty(STDERR_FILENO) == 1);
+    const bool showProgress =
+        !options.quiet && !options.verbose && !options.toStdout && ::isatty(STDERR_FILENO) == 1;
+    TerminalProgress progress(showProgress);
     messages.progress = &progress;
     NullListSink list;
     NullProgressSink loading;
     DatArchive archive(messages, list, loading);
+    Attach(messages, archive, options);
+    NameCharset charset;
+    if (!OpenCharset(charset, options.charset))
+        return kExitUsage;
     bool cutShort = false;
     if (!Load(archive, options.archive, cutShort))
         return kExitFailed;
 
-    std::vector<std::uint32_t> selected;
-    const bool allFound = SelectEntries(archive, options.names, selected);
-
-    // Like unzip -d, a destination that does not exist yet is made.
-    std::error_code ignored;
-    std::filesystem::create_directories(options.destination, ignored);
-    Destination destination;
-    if (!destination.Open(options.destination)) {
-        std::fprintf(stderr, "vdat: cannot open the destination folder '%s'\n",
-                     options.destination.c_str());
-        return kExitFailed;
+    EntryNames names = ReadNames(archive, charset);
+    std::vector<NamePattern> patterns, excludes;
+    for (const std::string& p : options.operands)
+        patterns.emplace_back(p);
+    for (const std::string& p : options.excludes)
+        excludes.emplace_back(p);
+    std::vector<std::string_view> shown(archive.Entries().size());
+    for (std::uint32_t i = 0; i < shown.size(); ++i)
+        shown[i] = names.Shown(archive, i);
+    std::vector<bool> matched;
+    std::vector<std::uint32_t> selected = SelectNames(shown, patterns, excludes, matched);
+    bool allFound = true;
+    for (std::size_t p = 0; p < patterns.size(); ++p) {
+        if (!matched[p]) {
+            std::fprintf(stderr, "vdat: no entry named '%s'\n",
+                         EscapedName(patterns[p].Text()).c_str());
+            allFound = false;
+        }
     }
-    const unsigned jobs =
-        options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
-    progress.SetRange(std::uint32_t(selected.size()));
+    // A name that is not in the code page is refused on its own; the others go on.
+    ExtractSummary summary;
+    std::erase_if(selected, [&](std::uint32_t i) {
+        if (!names.Error(i))
+            return false;
+        ReportNameError(archive.Entries()[i].entry.Name(), names.codePage, names.Error(i));
+        summary.Add(EntryOutcome::Refused);
+        return true;
+    });
+    if (!names.converted.empty())
+        archive.SetEntryNames(std::move(names.converted));
+
     // From here on a signal stops the run instead of ending the program in the middle of a file.
     Interruption interruption;
-    const ExtractSummary summary = ExtractInParallel(
-        archive, selected, destination, jobs, messages,
-        [&](std::size_t position, std::uint32_t index, const EntryResult& result) {
-            if (result.outcome != EntryOutcome::Written) {
-                if (interruption.Arrived())
-                    progress.End();
-                else
-                    progress.Finish();
-                ReportEntry(archive, index, result);
-            }
-            progress.SetPosition(std::uint32_t(position + 1));
-        },
-        interruption.Flag());
-    if (interruption.Arrived())
-        progress.End();
-    else
-        progress.Finish();
-    std::fprintf(stderr, "vdat: %u written, %u refused, %u damaged, %u not written",
-                 unsigned(summary.written), unsigned(summary.refused), unsigned(summary.damaged),
-                 unsigned(summary.notWritten));
+    auto report = [&](std::size_t position, std::uint32_t index, const EntryResult& result) {
+        const std::string_view name = archive.EntryName(index);
+        if (result.outcome != EntryOutcome::Written && result.outcome != EntryOutcome::Kept) {
+            if (interruption.Arrived())
+                progress.End();
+            else
+                progress.Finish();
+            ReportEntry(name, result);
+        } else if (options.verbose) {
+            std::string line = EscapedName(name);
+            line += result.outcome == EntryOutcome::Kept ? " (kept)\n" : "\n";
+            std::fwrite(line.data(), 1, line.size(), stderr);
+        }
+        progress.SetPosition(std::uint32_t(position + 1));
+    };
+    progress.SetRange(std::uint32_t(selected.size()));
+
+    if (options.toStdout) {
+        // Directory order, one after another, into whatever stdout is.
+        EntryWriter writer;
+        writer.SetStopFlag(interruption.Flag());
+        for (std::size_t k = 0; k < selected.size() && !interruption.Arrived(); ++k) {
+            const EntryResult result =
+                writer.WriteEntryTo(archive, selected[k], STDOUT_FILENO, messages);
+            summary.Add(result.outcome);
+            report(k, selected[k], result);
+        }
+    } else {
+        // Like unzip -d, a destination that does not exist yet is made.
+        std::error_code ignored;
+        std::filesystem::create_directories(options.directory, ignored);
+        Destination destination;
+        if (!destination.Open(options.directory)) {
+            PrintLine(options.directory, "cannot open the destination folder",
+                      std::strerror(errno));
+            return kExitFailed;
+        }
+        destination.SetKeepExisting(options.keepOld);
+        const ExtractSummary done = ExtractInParallel(archive, selected, destination, Jobs(options),
+                                                      messages, report, interruption.Flag());
+        summary.written += done.written;
+        summary.kept += done.kept;
+        summary.refused += done.refused;
+        summary.damaged += done.damaged;
+        summary.notWritten += done.notWritten;
+        summary.stopped += done.stopped;
+    }
     if (interruption.Arrived()) {
-        const std::uint32_t reported = summary.written + summary.refused + summary.damaged +
-                                       summary.notWritten + summary.stopped;
+        progress.End();
+        PrintSummary(summary, options.keepOld, false);
+        const std::uint32_t reported = summary.written + summary.kept + summary.refused +
+                                       summary.damaged + summary.notWritten + summary.stopped;
         std::fprintf(stderr, ", %u stopped, %u not started: interrupted\n",
                      unsigned(summary.stopped), unsigned(selected.size() - reported));
         interruption.EndBySignal();
     }
-    std::fputc('\n', stderr);
+    progress.Finish();
+    if (!options.quiet)
+        PrintSummary(summary, options.keepOld);
     return cutShort || !allFound || !summary.AllWritten() ? kExitFailed : kExitOk;
 }

@@ -1,14 +1,43 @@
 // Terminal sinks for vdat.
 #include "TerminalSinks.h"
 
+#include "DatArchive.h"
+#include "Extraction.h"
 #include "FileTypeIcon.h"
 
-void TerminalMessages::ShowMessage(std::string_view text, std::string_view caption) {
+#include <cerrno>
+#include <cstring>
+
+void PrintLine(std::string_view subject, std::string_view text, std::string_view reason) {
+    std::string line = "vdat: " + EscapedName(subject) + ": " + EscapedName(text);
+    if (!reason.empty())
+        line.append(" (").append(reason).append(")");
+    line.push_back('\n');
+    std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+void TerminalMessages::ShowMessage(std::string_view text, std::string_view) {
     ++count;
+    if (entryLines && text == kExtractFailedText)
+        return;
     if (progress)
         progress->Finish();
-    std::fprintf(stderr, "%.*s: %.*s\n", int(caption.size()), caption.data(), int(text.size()),
-                 text.data());
+    std::string joined;
+    for (std::size_t start = 0; start <= text.size();) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos)
+            end = text.size();
+        const std::string_view line = text.substr(start, end - start);
+        if (!line.empty() && line.rfind("File:", 0) != 0)
+            joined.append(joined.empty() ? "" : " ").append(line);
+        start = end + 1;
+    }
+    std::string reason;
+    if (text.rfind("Can`t open DAT file!", 0) == 0 && archive)
+        reason = archive->OpenError() ? std::strerror(archive->OpenError()) : "not a regular file";
+    else if (text.rfind("Can`t creat Memory!", 0) == 0)
+        reason = std::strerror(ENOMEM);
+    PrintLine(subject, joined, reason);
 }
 
 bool OutputBuffer::Flush() {

@@ -9,13 +9,23 @@
 #include <string>
 
 class TerminalProgress;
+class DatArchive;
 
+// Each message is one line on stderr: `vdat: SUBJECT: TEXT (REASON)`, the window's text on one
+// line (its "File:" line left out: the subject names the file), with the system's reason where
+// it gave one.
 class TerminalMessages : public MessageSink {
 public:
     void ShowMessage(std::string_view text, std::string_view caption) override;
     unsigned count = 0;
     TerminalProgress* progress = nullptr; // its line is cleared before a message is printed
+    std::string subject;                  // what the lines are about: the archive
+    const DatArchive* archive = nullptr;  // asked why an open failed
+    bool entryLines = false; // extraction's failure text goes into the entry's own line
 };
+
+// One line on stderr: `vdat: SUBJECT: TEXT` and ` (REASON)` when reason is not empty.
+void PrintLine(std::string_view subject, std::string_view text, std::string_view reason = {});
 
 // Buffered writer for stdout: listing 200,000 entries must not cost a system call a line.
 class OutputBuffer {

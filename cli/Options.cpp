@@ -1,0 +1,276 @@
+// Parsing vdat's options with getopt_long, and the usage texts.
+#include "Options.h"
+
+#include "Commands.h"
+#include "Version.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <getopt.h>
+
+namespace {
+const char kOverview[] = R"(Usage: vdat COMMAND [OPTION...] ARCHIVE [NAME...]
+  vdat info ARCHIVE                 show the archive's header values
+  vdat list [-l|--json] [-0] ARCHIVE
+                                    one line per entry: NAME<TAB>PACKED [REAL]<TAB>TYPE
+  vdat extract [-C DIR] [-j N] [-x PATTERN] [-O] [-k] [-v] [-q] ARCHIVE [NAME...]
+                                    write all entries (or those matching NAME) beneath DIR
+  vdat test ARCHIVE                 read and inflate every entry without writing
+  vdat create [-C DIR] [-j N] [-1..-9|--store] [-h] [-v] [-q] ARCHIVE [PATH...]
+                                    write a new archive from the files under DIR
+  vdat --help | --version
+  vdat COMMAND --help               that command's options
+
+Options may come before or after the archive; `--` ends them. Names are shown with control
+characters as \xHH; --charset=CP (list, extract, test) reads stored names in code page CP.
+
+Exit status:
+  0  all done
+  1  the archive could not be opened or is cut short, or an entry was refused, damaged
+     or not written, or a NAME matched no entry, or create refused or failed
+  2  usage error
+)";
+
+const char kInfoUsage[] = R"(Usage: vdat info ARCHIVE
+Prints the archive's header values as the window's "Info" box shows them. Nothing is printed
+on stdout when the archive cannot be opened.
+)";
+
+const char kListUsage[] = R"(Usage: vdat list [OPTION...] ARCHIVE
+One line per entry, in directory order: NAME<TAB>PACKED [REAL]<TAB>TYPE, control characters in
+NAME shown as \xHH.
+  -l, --long        NAME<TAB>OFFSET<TAB>PACKED<TAB>REAL<TAB>stored|packed<TAB>TYPE
+      --json        one JSON array of objects: name (the Latin-1 reading of the stored bytes),
+                    offset, packed, real, type
+  -0, --null        each name unescaped and ended by NUL (nothing else); with -l, the name
+                    ends with NUL and its other columns follow, tab-separated, to a newline
+      --charset=CP  show names read in code page CP (e.g. CP1252) as UTF-8
+)";
+
+const char kTestUsage[] = R"(Usage: vdat test [OPTION...] ARCHIVE
+Reads and inflates every entry as extract would, without writing; names each damaged one.
+      --charset=CP  show names read in code page CP as UTF-8
+)";
+
+const char kExtractUsage[] = R"(Usage: vdat extract [OPTION...] ARCHIVE [NAME...]
+Writes all entries, or those a NAME matches, beneath DIR. A NAME is a pattern (*, ?, [...])
+matched against the whole stored name, '/' and '\' alike, '*' crossing folders; a folder's name
+selects everything under it.
+  -C, --directory=DIR   write beneath DIR (default: the current folder; made if missing)
+  -j, --jobs=N          N entries at a time (default: one per processor)
+  -x, --exclude=PATTERN leave out the entries PATTERN matches (may be repeated)
+  -O, --to-stdout       write the selected entries' data to stdout, in directory order
+  -k, --keep-old-files  leave existing files alone; such entries count as kept
+  -v, --verbose         name each entry as it is written (on stderr)
+  -q, --quiet           no progress bar and no summary
+      --charset=CP      read stored names in code page CP (e.g. CP1252, CP1251) and write the
+                        files under their UTF-8 names
+)";
+
+const char kCreateUsage[] = R"(Usage: vdat create [OPTION...] ARCHIVE [PATH...]
+Writes a new archive from the files under DIR (default: everything in it), named relative to
+DIR with '\' between folders, in byte order of the names. Each file is zlib-compressed, or
+stored when that does not make it smaller. The archive is written under a temporary name and
+takes ARCHIVE's place only once complete.
+  -C, --directory=DIR   take the files from DIR (default: the current folder)
+  -j, --jobs=N          compress N files at a time (default: one per processor)
+  -1 .. -9              zlib level (default 6)
+      --store           store every file without compression
+  -h, --dereference     follow symbolic links (by default they are skipped with a note)
+  -v, --verbose         name each file as it is added (on stderr)
+  -q, --quiet           no summary
+)";
+
+int UsageError(const char* command, const std::string& what) {
+    std::fprintf(stderr, "vdat: %s\nTry 'vdat %s%s--help'.\n", what.c_str(), command,
+                 *command ? " " : "");
+    return kExitUsage;
+}
+
+enum LongOnly { kJson = 256, kCharset, kStore, kHelp };
+
+struct CommandSpec {
+    const char* name;
+    Command command;
+    const char* shortOptions; // leading ':' so a missing value is told apart
+    const char* usage;
+    bool operands; // NAMEs or PATHs after the archive
+};
+
+const CommandSpec kCommands[] = {
+    {"info", Command::Info, ":", kInfoUsage, false},
+    {"list", Command::List, ":l0", kListUsage, false},
+    {"test", Command::Test, ":", kTestUsage, false},
+    {"extract", Command::Extract, ":C:j:x:Okvq", kExtractUsage, true},
+    {"create", Command::Create, ":C:j:123456789hvq", kCreateUsage, true},
+};
+
+const option kLongOptions[] = {
+    {"help", no_argument, nullptr, kHelp},
+    {"long", no_argument, nullptr, 'l'},
+    {"json", no_argument, nullptr, kJson},
+    {"null", no_argument, nullptr, '0'},
+    {"charset", required_argument, nullptr, kCharset},
+    {"directory", required_argument, nullptr, 'C'},
+    {"jobs", required_argument, nullptr, 'j'},
+    {"exclude", required_argument, nullptr, 'x'},
+    {"to-stdout", no_argument, nullptr, 'O'},
+    {"keep-old-files", no_argument, nullptr, 'k'},
+    {"verbose", no_argument, nullptr, 'v'},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"store", no_argument, nullptr, kStore},
+    {"dereference", no_argument, nullptr, 'h'},
+    {nullptr, 0, nullptr, 0},
+};
+
+// Which long options each command takes: getopt_long knows only one table.
+bool Accepts(Command command, int option) {
+    switch (option) {
+    case kHelp:
+        return true;
+    case 'l':
+    case kJson:
+    case '0':
+        return command == Command::List;
+    case kCharset:
+        return command == Command::List || command == Command::Test || command == Command::Extract;
+    case 'C':
+    case 'j':
+    case 'v':
+    case 'q':
+        return command == Command::Extract || command == Command::Create;
+    case 'x':
+    case 'O':
+    case 'k':
+        return command == Command::Extract;
+    case kStore:
+    case 'h':
+        return command == Command::Create;
+    default:
+        return option >= '1' && option <= '9' && command == Command::Create;
+    }
+}
+} // namespace
+
+int ParseOptions(int argc, char** argv, Options& options) {
+    if (argc < 2)
+        return UsageError("", "no command given");
+    const std::string first = argv[1];
+    if (first == "--help" || first == "-h") {
+        std::fputs(kOverview, stdout);
+        return kExitOk;
+    }
+    if (first == "--version") {
+        std::printf("vdat %s\n", kVdatVersion);
+        return kExitOk;
+    }
+    const CommandSpec* spec = nullptr;
+    for (const CommandSpec& c : kCommands)
+        if (first == c.name)
+            spec = &c;
+    if (!spec) {
+        if (first.size() > 1 && first[0] == '-')
+            return UsageError("", "unknown option '" + first + "'");
+        return UsageError("", "unknown command '" + first + "'");
+    }
+    options.command = spec->command;
+
+    // The command takes argv[0]'s place, so getopt_long sees its options only.
+    const int count = argc - 1;
+    char** args = argv + 1;
+    opterr = 0;
+    optind = 1;
+    for (;;) {
+        int index = -1;
+        const int c = getopt_long(count, args, spec->shortOptions, kLongOptions, &index);
+        if (c == -1)
+            break;
+        const std::string given = optind - 1 < count ? args[optind - 1] : "";
+        if (c == '?') {
+            const std::string name =
+                optopt && optopt < 256 ? std::string("-") + char(optopt) : given;
+            return UsageError(spec->name, "unknown option '" + name + "'");
+        }
+        if (c == ':') {
+            const std::string name = given.rfind("--", 0) == 0 ? given.substr(0, given.find('='))
+                                                               : std::string("-") + char(optopt);
+            return UsageError(spec->name, "option '" + name + "' needs a value");
+        }
+        if (!Accepts(spec->command, c)) {
+            const std::string name = index >= 0 ? std::string("--") + kLongOptions[index].name
+                                                : std::string("-") + char(c);
+            return UsageError(spec->name, "unknown option '" + name + "'");
+        }
+        switch (c) {
+        case kHelp:
+            std::fputs(spec->usage, stdout);
+            return kExitOk;
+        case 'l':
+            options.longList = true;
+            break;
+        case kJson:
+            options.json = true;
+            break;
+        case '0':
+            options.nullEnded = true;
+            break;
+        case kCharset:
+            options.charset = optarg;
+            if (options.charset.empty())
+                return UsageError(spec->name, "--charset needs a code page");
+            break;
+        case 'C':
+            options.directory = optarg;
+            if (options.directory.empty())
+                return UsageError(spec->name, "-C needs a folder");
+            break;
+        case 'j': {
+            char* end = nullptr;
+            const long n = std::strtol(optarg, &end, 10);
+            if (!*optarg || *end != '\0' || n < 1 || n > 256)
+                return UsageError(spec->name, "-j needs a number from 1 to 256");
+            options.jobs = unsigned(n);
+            break;
+        }
+        case 'x':
+            options.excludes.push_back(optarg);
+            break;
+        case 'O':
+            options.toStdout = true;
+            break;
+        case 'k':
+            options.keepOld = true;
+            break;
+        case 'v':
+            options.verbose = true;
+            break;
+        case 'q':
+            options.quiet = true;
+            break;
+        case kStore:
+            options.store = true;
+            break;
+        case 'h':
+            options.dereference = true;
+            break;
+        default:
+            options.level = c - '0';
+            break;
+        }
+    }
+    if (options.json && (options.longList || options.nullEnded))
+        return UsageError(spec->name, "--json goes with neither -l nor -0");
+
+    if (optind >= count)
+        return UsageError(spec->name, std::string("'") + spec->name + "' needs an ARCHIVE");
+    options.archive = args[optind++];
+    if (options.archive.empty())
+        return UsageError(spec->name, "the ARCHIVE name is empty");
+    if (!spec->operands && optind < count)
+        return UsageError(spec->name,
+                          std::string("'") + spec->name + "' takes exactly one ARCHIVE");
+    for (; optind < count; ++optind)
+        options.operands.push_back(args[optind]);
+    return -1;
+}
