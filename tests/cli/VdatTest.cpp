@@ -1,11 +1,14 @@
 // vdat end to end: the program is run as a user would run it, and its stdout, stderr, exit
 // status and the files it writes are checked.
 #include "ArchiveBuilder.h"
+#include "ArchiveFormat.h"
 #include "Process.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,6 +51,20 @@ std::vector<std::string> Lines(const std::string& text) {
         start = end + 1;
     }
     return lines;
+}
+
+// Each name followed by a NUL, as `list -0` writes them.
+std::string NullEnded(const std::vector<std::string>& names) {
+    std::string out;
+    for (const std::string& name : names)
+        out += name + '\0';
+    return out;
+}
+
+// The one line vdat writes for a failure: `vdat: SUBJECT: TEXT (REASON)`.
+std::string ErrorLine(const std::string& subject, const std::string& text,
+                      const std::string& reason = "") {
+    return "vdat: " + subject + ": " + text + (reason.empty() ? "" : " (" + reason + ")") + "\n";
 }
 
 // Checks the summary line of `extract` counts each outcome as expected.
@@ -101,23 +118,48 @@ TEST(VdatInfo, PrintsTheHeaderValuesWithThePathAsGiven) {
     EXPECT_EQ(r.err, "");
 }
 
-TEST(VdatInfo, FailuresGoToStderrAsCaptionAndText) {
+// Every command that opens an archive tells why it could not, in one line, and a failed info or
+// list writes nothing on stdout.
+TEST(VdatErrors, OneLineWithTheReasonAndNothingOnStdout) {
     Scratch s;
     const std::string zip = s.Archive(std::string("PK\x03\x04\x14\0\0\0\0\0\0\0", 12), "x.zip");
-    ProcessResult r = Vdat({"info", zip});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "Error!: It`s not DAT file!\niD:0x 4034B50\n");
-    EXPECT_EQ(r.out, "Dat File:" + zip +
-                         "\niD:0x4034b50\nTable Offset:0x0\nTable Size:0x0\nNum of Files:0\n");
-
+    const std::string shortFile = s.Archive("VDA", "short.dat");
+    const std::string wrong = s.Archive("DATV\x0c\0\0\0\0\0\0\0", "wrong.dat");
     const std::string missing = s.dir / "missing.dat";
-    r = Vdat({"info", missing});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "Error!: Can`t open DAT file!\nFile:" + missing + "\n");
-
-    r = Vdat({"info", s.Archive("VDA", "short.dat")});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "Error!: It`s not DAT file!\niD:0x  414456\n");
+    const std::string folder = s.Folder("folder.dat");
+    const std::string locked = s.Archive(TwoEntries(), "locked.dat");
+    ::chmod(locked.c_str(), 0);
+    const bool root = ::geteuid() == 0; // root reads it all the same
+    const std::string notFolder = s.dir / "x.zip/inner.dat";
+    struct Row {
+        std::string archive;
+        std::string line;
+    };
+    const std::vector<Row> rows = {
+        {zip, ErrorLine(zip, "It`s not DAT file! iD:0x 4034B50")},
+        {shortFile, ErrorLine(shortFile, "It`s not DAT file! iD:0x  414456")},
+        {wrong, ErrorLine(wrong, "It`s not DAT file! iD:0x56544144")},
+        {missing, ErrorLine(missing, "Can`t open DAT file!", "No such file or directory")},
+        {folder, ErrorLine(folder, "Can`t open DAT file!", "Is a directory")},
+        {notFolder, ErrorLine(notFolder, "Can`t open DAT file!", "Not a directory")},
+        {"/dev/null", ErrorLine("/dev/null", "Can`t open DAT file!", "not a regular file")},
+        {locked, root ? "" : ErrorLine(locked, "Can`t open DAT file!", "Permission denied")},
+    };
+    for (const Row& row : rows) {
+        if (row.line.empty())
+            continue;
+        for (const std::string command : {"info", "list", "test", "extract"}) {
+            SCOPED_TRACE(command + " " + row.archive);
+            std::vector<std::string> args = {command, row.archive};
+            if (command == "extract")
+                args.insert(args.end(), {"-C", s.dir / "out"});
+            const ProcessResult r = Vdat(args);
+            EXPECT_EQ(r.exitCode, 1);
+            EXPECT_EQ(r.err, row.line);
+            EXPECT_EQ(r.out, "");
+        }
+    }
+    EXPECT_FALSE(Exists(s.dir / "out/x.txt"));
 }
 
 TEST(VdatInfo, CutShortDirectoryFails) {
@@ -125,7 +167,8 @@ TEST(VdatInfo, CutShortDirectoryFails) {
     const ProcessResult r = Vdat({"info", s.Archive(CutShortKiB())});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.out.find("\nTable Size:0xffffffff\nNum of Files:7\n"), std::string::npos) << r.out;
-    EXPECT_EQ(r.err.rfind("Error!: ", 0), 0u) << r.err;
+    EXPECT_EQ(r.err,
+              ErrorLine(s.dir / "a.dat", "DAT file is cut short! Table:7 of 29826161 files"));
 }
 
 TEST(VdatList, OneLinePerEntryWithControlBytesEscaped) {
@@ -171,15 +214,125 @@ TEST(VdatList, CutShortListsWholeRecordsAndFails) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(Lines(r.out).size(), 7u);
     EXPECT_EQ(Lines(r.out).back(), "f6.txt\t0 [4]\ttxt");
-    EXPECT_EQ(r.err.rfind("Error!: ", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.rfind("vdat: " + s.dir / "a.dat: DAT file is cut short!", 0), 0u) << r.err;
 }
 
-TEST(VdatList, UnopenableArchiveFailsWithNothingOnStdout) {
+std::string ListFormsArchive() {
+    ArchiveBuilder b;
+    b.AddPacked("dir\\a.txt", std::string(2000, 'a'));
+    b.AddStored("caf\xe9\n\"q\"\\b.wav", "xyz");
+    b.AddStored("plain.pcx", "");
+    return b.Build();
+}
+
+// The forms for programs carry every field, and a name as its exact bytes.
+TEST(VdatList, LongAndNullEndedForms) {
     Scratch s;
-    const ProcessResult r = Vdat({"list", s.Archive("DATV\x0c\0\0\0\0\0\0\0", "wrong.dat")});
+    const std::string archive = s.Archive(ListFormsArchive());
+    const std::string packed = std::to_string(ArchiveBuilder::Zlib(std::string(2000, 'a')).size());
+    const std::string second = std::to_string(12 + std::stoul(packed));
+    const std::string third = std::to_string(12 + std::stoul(packed) + 3);
+    const std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
+        {{"list", "-l", archive},
+         "dir\\a.txt\t12\t" + packed + "\t2000\tpacked\ttxt\n" + "caf\xe9\\x0a\"q\"\\b.wav\t" +
+             second + "\t0\t3\tstored\twav\n" + "plain.pcx\t" + third + "\t0\t0\tstored\tpcx\n"},
+        {{"list", archive, "--long"},
+         "dir\\a.txt\t12\t" + packed + "\t2000\tpacked\ttxt\n" + "caf\xe9\\x0a\"q\"\\b.wav\t" +
+             second + "\t0\t3\tstored\twav\n" + "plain.pcx\t" + third + "\t0\t0\tstored\tpcx\n"},
+        {{"list", "-0", archive}, NullEnded({"dir\\a.txt", "caf\xe9\n\"q\"\\b.wav", "plain.pcx"})},
+        {{"list", "--null", "-l", archive},
+         std::string("dir\\a.txt\0", 10) + "12\t" + packed + "\t2000\tpacked\ttxt\n" +
+             std::string("caf\xe9\n\"q\"\\b.wav\0", 15) + second + "\t0\t3\tstored\twav\n" +
+             std::string("plain.pcx\0", 10) + third + "\t0\t0\tstored\tpcx\n"},
+    };
+    for (const auto& [args, expected] : rows) {
+        SCOPED_TRACE(args[1]);
+        const ProcessResult r = Vdat(args);
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.out, expected);
+    }
+}
+
+// --json is read back by a JSON reader: each name's characters are its stored bytes.
+TEST(VdatList, JsonReadsBackToTheStoredValues) {
+#ifndef VDAT_PYTHON
+    GTEST_SKIP() << "no Python to read the JSON back";
+#else
+    Scratch s;
+    const std::string archive = s.Archive(ListFormsArchive());
+    const std::string json = s.dir / "list.json";
+    ASSERT_EQ(Vdat({"list", "--json", archive}, StdoutTo(json)).exitCode, 0);
+    // Each record back as hex name bytes and numbers; a JSON error fails the reader.
+    const char* reader = "import json,sys\n"
+                         "for e in json.load(open(sys.argv[1], encoding='utf-8')):\n"
+                         "    print(e['name'].encode('latin-1').hex(), e['offset'], e['packed'],"
+                         " e['real'], e['type'])\n";
+    const ProcessResult r = RunProcess({VDAT_PYTHON, "-c", reader, json});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::string expected;
+    std::uint32_t offset = 12;
+    const std::string bytes = ListFormsArchive();
+    const std::uint32_t directory = ReadLE32(reinterpret_cast<const unsigned char*>(&bytes[4]));
+    for (std::uint32_t at = directory; at < bytes.size(); at += 144) {
+        const auto* record = reinterpret_cast<const unsigned char*>(&bytes[at]);
+        std::string name(reinterpret_cast<const char*>(record));
+        std::string hex;
+        for (unsigned char c : name) {
+            char two[3];
+            std::snprintf(two, sizeof two, "%02x", c);
+            hex += two;
+        }
+        const char* type = name.ends_with(".txt") ? "txt" : name.ends_with(".wav") ? "wav" : "pcx";
+        offset = ReadLE32(record + 128);
+        expected += hex + " " + std::to_string(offset) + " " +
+                    std::to_string(ReadLE32(record + 136)) + " " +
+                    std::to_string(ReadLE32(record + 132)) + " " + type + "\n";
+    }
+    EXPECT_EQ(r.out, expected);
+    // No entries: still one array.
+    ArchiveBuilder none;
+    EXPECT_EQ(Vdat({"list", "--json", s.Archive(none.Build(), "none.dat")}).out, "[]\n");
+#endif
+}
+
+// Names stored in a code page are shown and written in UTF-8; one that is not in it is refused
+// on its own.
+TEST(VdatCharset, NamesAreReadInTheCodePageGiven) {
+    Scratch s;
+    ArchiveBuilder b;
+    b.AddStored("\xcf\xf0\xe8\xe2\xe5\xf2\\\xf4\xe0\xe9\xeb.txt", "cyrillic"); // Привет\файл.txt
+    b.AddStored("plain.txt", "plain");
+    const std::string archive = s.Archive(b.Build());
+    ProcessResult r = Vdat({"list", "--charset=CP1251", archive});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "Привет\\файл.txt\t0 [8]\ttxt\nplain.txt\t0 [5]\ttxt\n");
+    const std::string out = s.Folder("out");
+    r = Vdat({"extract", archive, "--charset", "CP1251", "-C", out, "Привет"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(ListTree(out), "Привет/\nПривет/файл.txt\n");
+    EXPECT_EQ(ReadFile(out + "/Привет/файл.txt"), "cyrillic");
+
+    // 0x81 is no character of CP1252.
+    ArchiveBuilder odd;
+    odd.AddStored("bad\x81.txt", "bad");
+    odd.AddStored("caf\xe9.txt", "cafe");
+    const std::string oddArchive = s.Archive(odd.Build(), "odd.dat");
+    const std::string out2 = s.Folder("out2");
+    r = Vdat({"extract", oddArchive, "--charset=CP1252", "-C", out2});
     EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(Lines(r.err).front(),
+              "vdat: bad\x81.txt: Can`t Extract file (refused: the name is not CP1252: " +
+                  std::string(std::strerror(EILSEQ)) + ")");
+    ExpectSummary(r.err, 1, 1, 0, 0);
+    EXPECT_EQ(ListTree(out2), "café.txt\n");
+    r = Vdat({"list", "--charset=CP1252", oddArchive});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "bad\x81.txt\t0 [3]\ttxt\ncafé.txt\t0 [4]\ttxt\n");
+
+    r = Vdat({"list", "--charset=NO-SUCH-PAGE", oddArchive});
+    EXPECT_EQ(r.exitCode, 2);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "Error!: It`s not DAT file!\niD:0x56544144\n");
 }
 
 // Output that cannot be written is a failure, not a silent success.
@@ -283,6 +436,116 @@ TEST(VdatExtract, UnmatchedNameFailsAndSaysWhich) {
     EXPECT_EQ(ListTree(out), "top.txt\n");
 }
 
+// NAME patterns and excludes, matched against whole stored names.
+TEST(VdatExtract, PatternsChooseEntries) {
+    Scratch s;
+    const std::string archive = s.Archive(MixedArchive());
+    struct Row {
+        std::vector<std::string> args;
+        std::string tree;
+    };
+    const std::vector<Row> rows = {
+        {{"*.tga"}, "textures/\ntextures/sky.tga\n"},
+        {{"textures"}, "textures/\ntextures/sky.tga\ntextures/walls/\ntextures/walls/stone.pcx\n"},
+        {{"textures/"}, "textures/\ntextures/sky.tga\ntextures/walls/\ntextures/walls/stone.pcx\n"},
+        {{"textures\\w*"}, "textures/\ntextures/walls/\ntextures/walls/stone.pcx\n"},
+        {{"*/walls"}, "textures/\ntextures/walls/\ntextures/walls/stone.pcx\n"},
+        {{"t?p.txt", "*.pcx"}, "textures/\ntextures/walls/\ntextures/walls/stone.pcx\ntop.txt\n"},
+        {{"[st]*"},
+         "textures/\ntextures/sky.tga\ntextures/walls/\ntextures/walls/stone.pcx\ntop.txt\n"},
+        {{"-x", "*.pcx"}, "textures/\ntextures/sky.tga\ntop.txt\n"},
+        {{"--exclude=textures"}, "top.txt\n"},
+        {{"textures", "--exclude", "*walls*", "-x", "nothing"}, "textures/\ntextures/sky.tga\n"},
+        {{"text"}, ""},
+    };
+    int n = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args.front());
+        const std::string out = s.Folder("out" + std::to_string(n++));
+        std::vector<std::string> args = {"extract", archive, "-C", out};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        const ProcessResult r = Vdat(args);
+        EXPECT_EQ(r.exitCode, row.tree.empty() ? 1 : 0) << r.err;
+        EXPECT_EQ(ListTree(out), row.tree);
+    }
+}
+
+// -O writes the chosen entries' data to stdout in directory order and creates no file.
+TEST(VdatExtract, ToStdoutInDirectoryOrder) {
+    Scratch s;
+    const std::string archive = s.Archive(MixedArchive());
+    const std::string work = s.Folder("work");
+    ProcessResult r = Vdat({"extract", archive, "-O", "top.txt", "textures"}, InFolder(work));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, std::string(5000, 's') + "sky" + "top");
+    EXPECT_EQ(ListTree(work), "");
+    r = Vdat({"extract", "--to-stdout", "-q", archive, "*.tga"});
+    EXPECT_EQ(r.out, "sky");
+    EXPECT_EQ(r.err, "");
+}
+
+// -k leaves existing files as they are and counts them as kept; -v names each entry, -q keeps
+// a clean run silent.
+TEST(VdatExtract, KeepOldFilesVerboseAndQuiet) {
+    Scratch s;
+    const std::string archive = s.Archive(MixedArchive());
+    const std::string out = s.Folder("out");
+    WriteFile(out + "/top.txt", "mine");
+    ProcessResult r = Vdat({"extract", archive, "-C", out, "-k", "-v"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "textures\\walls\\stone.pcx\ntextures\\sky.tga\ntop.txt (kept)\n"
+                     "vdat: 2 written, 1 kept, 0 refused, 0 damaged, 0 not written\n");
+    EXPECT_EQ(ReadFile(out + "/top.txt"), "mine");
+    EXPECT_EQ(ReadFile(out + "/textures/sky.tga"), "sky");
+
+    r = Vdat({"extract", "--keep-old-files", "--quiet", archive, "-C", out});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(ReadFile(out + "/top.txt"), "mine");
+
+    // Without -k the file is replaced.
+    r = Vdat({"extract", archive, "-C", out, "-q"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(ReadFile(out + "/top.txt"), "top");
+}
+
+// The same run whichever way the options are written, before or after the archive.
+TEST(VdatExtract, OptionFormsAreAlike) {
+    Scratch s;
+    const std::string archive = s.Archive(MixedArchive());
+    const std::string expected = "textures/\ntextures/sky.tga\ntextures/walls/\n"
+                                 "textures/walls/stone.pcx\ntop.txt\n";
+    const std::vector<std::vector<std::string>> forms = {
+        {"extract", archive, "-C", "@"},
+        {"extract", "-C@", archive},
+        {"extract", "--directory=@", archive},
+        {"extract", "--directory", "@", "-j2", archive},
+        {"extract", "-j", "3", archive, "--jobs=1", "-C", "@"},
+        {"extract", "-C", "@", "--", archive},
+    };
+    int n = 0;
+    for (std::vector<std::string> args : forms) {
+        const std::string out = s.dir / ("form" + std::to_string(n++));
+        for (std::string& a : args)
+            if (auto at = a.find('@'); at != std::string::npos)
+                a.replace(at, 1, out);
+        SCOPED_TRACE(args[1] + " " + args[2]);
+        const ProcessResult r = Vdat(args);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(ListTree(out), expected);
+    }
+    // After `--` an archive may start with '-', in every command.
+    s.Archive(MixedArchive(), "-m.dat");
+    const ProcessOptions here = InFolder(s.dir.Path());
+    EXPECT_EQ(Vdat({"info", "--", "-m.dat"}, here).exitCode, 0);
+    EXPECT_EQ(Vdat({"list", "--", "-m.dat"}, here).exitCode, 0);
+    EXPECT_EQ(Vdat({"test", "--", "-m.dat"}, here).exitCode, 0);
+    EXPECT_EQ(Vdat({"extract", "-C", "dashed", "--", "-m.dat", "-top.txt"}, here).exitCode, 1);
+    EXPECT_EQ(Vdat({"extract", "-C", "dashed", "--", "-m.dat", "top.txt"}, here).exitCode, 0);
+    EXPECT_EQ(Vdat({"create", "-C", "dashed", "--", "-new.dat"}, here).exitCode, 0);
+    EXPECT_TRUE(Exists(s.dir / "-new.dat"));
+}
+
 TEST(VdatExtract, RefusedAndDamagedEntriesAreCountedAndFail) {
     Scratch s;
     ArchiveBuilder b;
@@ -296,9 +559,14 @@ TEST(VdatExtract, RefusedAndDamagedEntriesAreCountedAndFail) {
     const ProcessResult r = Vdat({"extract", archive, "-C", out});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_NE(r.err.find("Error!: Can`t Extract file\n"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("bad.bin"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("evil.txt"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(ErrorLine("..\\evil.txt", "Can`t Extract file",
+                                   "refused: name leads outside the destination")),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find(ErrorLine("bad.bin", "damaged", "zlib stream does not inflate")),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(Lines(r.err).size(), 3u) << r.err;
     ExpectSummary(r.err, 1, 1, 1, 0);
     EXPECT_EQ(ListTree(s.dir.Path()), "a.dat\nout/\nout/bad.bin\nout/good.txt\n");
     EXPECT_EQ(ReadFile(out + "/bad.bin"), "");
@@ -327,7 +595,7 @@ TEST(VdatExtract, CutShortDirectoryExtractsWholeRecordsAndFails) {
     const std::string out = s.Folder("out");
     const ProcessResult r = Vdat({"extract", s.Archive(CutShortKiB()), "-C", out});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err.rfind("Error!: ", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.rfind("vdat: " + s.dir / "a.dat: DAT file is cut short!", 0), 0u) << r.err;
     EXPECT_EQ(ReadFile(out + "/f6.txt"), "VDAT");
 }
 
@@ -336,7 +604,7 @@ TEST(VdatTest, CutShortDirectoryFails) {
     const ProcessResult r = Vdat({"test", s.Archive(CutShortKiB())});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err.rfind("Error!: ", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.rfind("vdat: " + s.dir / "a.dat: DAT file is cut short!", 0), 0u) << r.err;
 }
 
 // On a terminal a progress bar is drawn, and its line is cleared before any message and before
@@ -353,7 +621,8 @@ TEST(VdatExtract, ProgressBarOnATerminalOnly) {
     const ProcessResult r = Vdat({"extract", archive, "-C", s.Folder("out")}, terminal);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("100%"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("\r\033[KError!: Can`t Extract file"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("\r\033[Kvdat: ..\\refused.txt: Can`t Extract file"), std::string::npos)
+        << r.err;
     EXPECT_NE(r.err.find("\r\033[Kvdat: 20 written"), std::string::npos) << r.err;
 
     const ProcessResult piped = Vdat({"extract", archive, "-C", s.Folder("out2")});
@@ -386,7 +655,7 @@ TEST(VdatExtract, ManyEntriesWithAnyNumberOfJobs) {
         const ProcessResult r = Vdat({"extract", "-j", jobs, archive, "-C", out});
         EXPECT_EQ(r.exitCode, 1);
         ExpectSummary(r.err, 400, 1, 0, 0);
-        EXPECT_EQ(r.err.find("Error!: Can`t Extract file\n"), 0u) << r.err;
+        EXPECT_EQ(r.err.find("vdat: ..\\refused.txt: Can`t Extract file"), 0u) << r.err;
         for (const auto& [path, content] : files)
             ASSERT_EQ(ReadFile(out + "/" + path), content) << path;
     }
@@ -454,6 +723,183 @@ TEST(VdatTest, NamesEachDamagedEntryAndWritesNothing) {
     EXPECT_EQ(ok.out, "");
 }
 
+// A tree of files of every kind create meets: nested folders, an empty file, text that packs,
+// noise that does not, names with a space and a byte past ASCII.
+void MakeSourceTree(const std::string& root) {
+    ::mkdir(root.c_str(), 0755);
+    for (const char* folder : {"maps", "maps/e1", "sound", "empty folder"})
+        ::mkdir((root + "/" + folder).c_str(), 0755);
+    WriteFile(root + "/readme.txt", std::string(3000, 'r') + "end");
+    WriteFile(root + "/maps/e1/m1.bsp", std::string(70000, 'm'));
+    std::string noise;
+    unsigned seed = 7;
+    for (int i = 0; i < 5000; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        noise.push_back(char(seed >> 16));
+    }
+    WriteFile(root + "/sound/noise wave.wav", noise);
+    WriteFile(root + "/sound/caf\xe9.mp3", "tiny");
+    WriteFile(root + "/empty.txt", "");
+    WriteFile(root + "/Zed.txt", "upper case sorts first");
+}
+
+// create then extract gives the same tree byte for byte, whatever the number of jobs.
+TEST(VdatCreate, RoundTripIsExactAndTheSameWhateverTheJobs) {
+    Scratch s;
+    const std::string source = s.dir / "source";
+    MakeSourceTree(source);
+    std::string first;
+    for (const char* jobs : {"1", "2", "5"}) {
+        SCOPED_TRACE(jobs);
+        const std::string archive = s.dir / (std::string("j") + jobs + ".dat");
+        const ProcessResult r = Vdat({"create", archive, "-C", source, "-j", jobs});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.out, "");
+        const std::string bytes = ReadFile(archive);
+        if (first.empty())
+            first = bytes;
+        EXPECT_EQ(bytes, first);
+    }
+    const std::string archive = s.dir / "j1.dat";
+    const ProcessResult test = Vdat({"test", archive});
+    EXPECT_EQ(test.exitCode, 0) << test.err;
+    const std::string out = s.dir / "out";
+    ASSERT_EQ(Vdat({"extract", archive, "-C", out}).exitCode, 0);
+    // Folders without files are not in the archive.
+    std::string tree = ListTree(source);
+    tree.replace(tree.find("empty folder/\n"), 14, "");
+    EXPECT_EQ(ListTree(out), tree);
+    for (const char* file : {"readme.txt", "maps/e1/m1.bsp", "sound/noise wave.wav",
+                             "sound/caf\xe9.mp3", "empty.txt", "Zed.txt"})
+        EXPECT_EQ(ReadFile(out + "/" + file), ReadFile(source + "/" + file)) << file;
+
+    // Byte order of names, '\' between folders; noise is stored, the rest packed but the empty.
+    const ProcessResult list = Vdat({"list", "-l", archive});
+    std::vector<std::string> kinds;
+    for (const std::string& line : Lines(list.out))
+        kinds.push_back(line.substr(0, line.find('\t')) + " " +
+                        line.substr(line.rfind('\t', line.rfind('\t') - 1) + 1, 6));
+    EXPECT_EQ(kinds, (std::vector<std::string>{"Zed.txt stored", "empty.txt stored",
+                                               "maps\\e1\\m1.bsp packed", "readme.txt packed",
+                                               "sound\\caf\xe9.mp3 stored",
+                                               "sound\\noise wave.wav stored"}));
+
+    // The directory comes after the data, and every fourth value is 0.
+    const auto* p = reinterpret_cast<const unsigned char*>(first.data());
+    EXPECT_EQ(ReadLE32(p + 4) + ReadLE32(p + 8), first.size());
+    EXPECT_EQ(ReadLE32(p + 8), 6u * 144);
+    for (std::uint32_t at = ReadLE32(p + 4); at < first.size(); at += 144)
+        EXPECT_EQ(ReadLE32(p + at + 140), 0u);
+}
+
+// Levels, --store, chosen PATHs and the current folder as the default source.
+TEST(VdatCreate, LevelsStoreAndPaths) {
+    Scratch s;
+    const std::string source = s.dir / "source";
+    MakeSourceTree(source);
+    ASSERT_EQ(Vdat({"create", "-1", s.dir / "fast.dat", "-C", source}).exitCode, 0);
+    ASSERT_EQ(Vdat({"create", "-9", s.dir / "best.dat", "-C", source}).exitCode, 0);
+    ASSERT_EQ(Vdat({"create", "--store", s.dir / "stored.dat", "-C", source}).exitCode, 0);
+    EXPECT_LT(ReadFile(s.dir / "best.dat").size(), ReadFile(s.dir / "fast.dat").size());
+    const ProcessResult stored = Vdat({"list", "-l", s.dir / "stored.dat"});
+    EXPECT_EQ(stored.out.find("\tpacked\t"), std::string::npos) << stored.out;
+    for (const char* name : {"fast.dat", "best.dat", "stored.dat"})
+        EXPECT_EQ(Vdat({"test", s.dir / name}).exitCode, 0) << name;
+
+    ProcessResult r = Vdat({"create", s.dir / "some.dat", "maps", "./sound/", "maps/e1/m1.bsp"},
+                           InFolder(source));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Vdat({"list", "-0", s.dir / "some.dat"}).out,
+              NullEnded({"maps\\e1\\m1.bsp", "sound\\caf\xe9.mp3", "sound\\noise wave.wav"}));
+    r = Vdat({"create", "../here.dat"}, InFolder(source));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Vdat({"list", "-0", s.dir / "here.dat"}).out.size(),
+              Vdat({"list", "-0", s.dir / "best.dat"}).out.size());
+}
+
+// What create refuses leaves no archive behind and an existing one as it was.
+TEST(VdatCreate, RefusalsLeaveNothingBehind) {
+    Scratch s;
+    const std::string source = s.Folder("source");
+    WriteFile(source + "/fine.txt", "fine");
+    const std::string longName(128, 'n');
+    struct Row {
+        std::string setUp; // a file to make in its own folder: "long", "backslash", "growing"
+        std::vector<std::string> args;
+        std::string line;
+    };
+    const std::vector<Row> rows = {
+        {"long",
+         {},
+         "vdat: " + longName + ": cannot be put in the archive (name is 128 bytes or longer)"},
+        {"backslash",
+         {},
+         "vdat: a\\b.txt: cannot be put in the archive (name holds a '\\', which the archive reads "
+         "as a folder separator)"},
+        {"growing",
+         {"-h"},
+         "vdat: status: cannot be put in the archive (it changed size while it was read)"},
+        {"", {"../outside"}, "vdat: ../outside: not a path beneath the source folder"},
+        {"", {"missing"}, "vdat: missing: cannot add it (No such file or directory)"},
+    };
+    int n = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line);
+        const std::string folder = s.Folder("case" + std::to_string(n++));
+        WriteFile(folder + "/fine.txt", "fine");
+        if (row.setUp == "long")
+            WriteFile(folder + "/" + longName, "x");
+        else if (row.setUp == "backslash")
+            WriteFile(folder + "/a\\b.txt", "x");
+        else if (row.setUp == "growing") { // its size says 0, yet it reads as more
+            ASSERT_EQ(::symlink("/proc/self/status", (folder + "/status").c_str()), 0);
+        }
+        const std::string archive = s.dir / "out/made.dat";
+        ::mkdir((s.dir / "out").c_str(), 0755);
+        WriteFile(archive, "the old archive");
+        std::vector<std::string> args = {"create", archive, "-C", folder};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        const ProcessResult r = Vdat(args);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.err, row.line + "\n");
+        EXPECT_EQ(ReadFile(archive), "the old archive");
+        EXPECT_EQ(ListTree(s.dir / "out"), "made.dat\n");
+        ::unlink(archive.c_str());
+        EXPECT_EQ(Vdat(args).exitCode, 1);
+        EXPECT_EQ(ListTree(s.dir / "out"), "");
+    }
+}
+
+// Symbolic links and other files that are not regular are skipped with a note, unless -h.
+TEST(VdatCreate, LinksAreSkippedUnlessFollowed) {
+    Scratch s;
+    const std::string source = s.Folder("source");
+    const std::string elsewhere = s.Folder("elsewhere");
+    WriteFile(elsewhere + "/linked.txt", "through a link");
+    WriteFile(source + "/real.txt", "real");
+    ASSERT_EQ(::symlink("../elsewhere", (source + "/folderlink").c_str()), 0);
+    ASSERT_EQ(::symlink("real.txt", (source + "/filelink").c_str()), 0);
+    ASSERT_EQ(::mkfifo((source + "/pipe").c_str(), 0644), 0);
+    ProcessResult r = Vdat({"create", "-q", s.dir / "plain.dat", "-C", source});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.err.find("vdat: filelink: symbolic link skipped"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("vdat: folderlink: symbolic link skipped"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("vdat: pipe: skipped (not a regular file)"), std::string::npos) << r.err;
+    EXPECT_EQ(Vdat({"list", "-0", s.dir / "plain.dat"}).out, NullEnded({"real.txt"}));
+
+    r = Vdat({"create", "-q", "--dereference", s.dir / "followed.dat", "-C", source});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(Vdat({"list", "-0", s.dir / "followed.dat"}).out,
+              NullEnded({"filelink", "folderlink\\linked.txt", "real.txt"}));
+
+    // The archive is not put into itself when it lies among the files.
+    r = Vdat({"create", "-q", "self.dat"}, InFolder(source));
+    EXPECT_EQ(r.exitCode, 0);
+    r = Vdat({"create", "-q", "self.dat"}, InFolder(source));
+    EXPECT_NE(r.err.find("vdat: self.dat: skipped"), std::string::npos) << r.err;
+    EXPECT_EQ(Vdat({"list", "-0", source + "/self.dat"}).out, NullEnded({"real.txt"}));
+}
+
 TEST(VdatUsage, ErrorsExitTwo) {
     Scratch s;
     const std::string archive = s.Archive(TwoEntries());
@@ -470,8 +916,20 @@ TEST(VdatUsage, ErrorsExitTwo) {
         {"extract", "-C", s.dir.Path()},
         {"extract", archive, "-j", "0"},
         {"--nonsense"},
-        {"info", "--help"},
-        {"list", "-h"},
+        {"info", "--nonsense", archive},
+        {"list", "-h", archive},
+        {"list", "-C", "x", archive},
+        {"list", "--json", "-l", archive},
+        {"list", "--charset", archive},
+        {"test", "-k", archive},
+        {"extract", archive, "--jobs"},
+        {"extract", archive, "--jobs=x"},
+        {"extract", archive, "-j300"},
+        {"extract", archive, "--store"},
+        {"extract", archive, "--charset=NO-SUCH-CODE-PAGE"},
+        {"create", "-O", "new.dat"},
+        {"create", "-0", "new.dat"},
+        {"create"},
     };
     for (const auto& args : cases) {
         std::string shown;
@@ -486,12 +944,52 @@ TEST(VdatUsage, ErrorsExitTwo) {
     EXPECT_EQ(ListTree(s.dir.Path()), "a.dat\n");
 }
 
+// A usage error names the option that is wrong.
+TEST(VdatUsage, UnknownOptionsNameThemselves) {
+    const ProcessResult shortOption = Vdat({"extract", "a.dat", "-Z"});
+    EXPECT_EQ(shortOption.err, "vdat: unknown option '-Z'\nTry 'vdat extract --help'.\n");
+    const ProcessResult longOption = Vdat({"list", "--bogus=1", "a.dat"});
+    EXPECT_EQ(longOption.err, "vdat: unknown option '--bogus=1'\nTry 'vdat list --help'.\n");
+    const ProcessResult otherCommand = Vdat({"info", "--exclude=x", "a.dat"});
+    EXPECT_EQ(otherCommand.err, "vdat: unknown option '--exclude'\nTry 'vdat info --help'.\n");
+    const ProcessResult noValue = Vdat({"extract", "a.dat", "--directory"});
+    EXPECT_EQ(noValue.err,
+              "vdat: option '--directory' needs a value\nTry 'vdat extract --help'.\n");
+}
+
+TEST(VdatUsage, EachCommandHasItsOwnHelp) {
+    const std::vector<std::pair<std::string, std::vector<std::string>>> commands = {
+        {"info", {"Usage: vdat info"}},
+        {"list", {"Usage: vdat list", "--long", "--json", "--null", "--charset"}},
+        {"test", {"Usage: vdat test", "--charset"}},
+        {"extract",
+         {"Usage: vdat extract", "--directory", "--jobs", "--exclude", "--to-stdout",
+          "--keep-old-files", "--verbose", "--quiet", "--charset"}},
+        {"create",
+         {"Usage: vdat create", "--directory", "--jobs", "-9", "--store", "--dereference",
+          "--verbose", "--quiet"}},
+    };
+    for (const auto& [command, words] : commands) {
+        // --help wins wherever it stands, even before a missing ARCHIVE.
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{command, "--help"},
+              std::vector<std::string>{command, "x.dat", "--help", "-q"}}) {
+            const ProcessResult r = Vdat(args);
+            SCOPED_TRACE(command);
+            EXPECT_EQ(r.exitCode, 0);
+            EXPECT_EQ(r.err, "");
+            for (const std::string& word : words)
+                EXPECT_NE(r.out.find(word), std::string::npos) << word;
+        }
+    }
+}
+
 TEST(VdatUsage, HelpShowsTheCommandsAndExitCodes) {
     const ProcessResult r = Vdat({"--help"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.err, "");
-    for (const char* word : {"info", "list", "extract", "test", "-C", "--version", "Exit status",
-                             "0 ", "1 ", "2 ", "usage error"})
+    for (const char* word : {"info", "list", "extract", "test", "create", "-C", "--version",
+                             "Exit status", "0 ", "1 ", "2 ", "usage error", "COMMAND --help"})
         EXPECT_NE(r.out.find(word), std::string::npos) << word;
 }
 
