@@ -1,6 +1,10 @@
 // The archive format as the reader sees it: identifier check and its message, short files,
-// directory sizes, name fields, field decoding, picture choice and the size text.
+// directory sizes, name fields, field decoding, picture choice and the size text; and what the
+// writer refuses to write.
+#include "ArchiveWriter.h"
 #include "Harness.h"
+
+#include <sys/mman.h>
 
 #include <gtest/gtest.h>
 
@@ -220,6 +224,58 @@ TEST(ListIndex, IsTheValueTheListReturned) {
     EXPECT_EQ(archive.Entries()[1].listIndex, 101);
     const std::string packed = std::to_string(archive.Entries()[1].entry.packedSize);
     EXPECT_EQ(list.texts, (std::vector<std::string>{"100:1:0 [1]", "101:1:" + packed + " [2]"}));
+}
+
+// Names the writer must not put into an archive: no room for the NUL, a NUL inside, or a name
+// extraction would refuse.
+TEST(ArchiveWriterNames, RefusesWhatReadersCannotTakeBack) {
+    const std::vector<std::pair<std::string, bool>> rows = {
+        {std::string(127, 'a'), true},
+        {std::string(128, 'a'), false},
+        {std::string("a\0b", 3), false},
+        {"maps\\e1.bsp", true},
+        {"..\\x", false},
+        {"a\\\\b", false},
+        {"C:x", false},
+        {"caf\xe9 folder\\x", true},
+    };
+    for (const auto& [name, accepted] : rows)
+        EXPECT_EQ(EntryNameProblem(name) == nullptr, accepted) << name;
+}
+
+// Takes bytes without keeping them, so archives of many GiB cost no memory.
+class CountingOutput : public ArchiveOutput {
+public:
+    bool Append(const void*, std::size_t length) override {
+        appended += length;
+        return true;
+    }
+    bool WriteAt(std::uint64_t, const void*, std::size_t) override { return true; }
+    std::uint64_t appended = 0;
+};
+
+TEST(ArchiveWriterLimits, DataPast32BitOffsetsIsRefused) {
+    // Address space only: the counting output never reads these bytes.
+    constexpr std::size_t kGiB = std::size_t(1) << 30;
+    void* reserved =
+        ::mmap(nullptr, 4 * kGiB, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    ASSERT_NE(reserved, MAP_FAILED);
+    const std::string_view huge(static_cast<const char*>(reserved), 2 * kGiB);
+    CountingOutput output;
+    ArchiveWriter writer(output);
+    EXPECT_TRUE(writer.AddEntry("a", huge, 0, 1));
+    // 12 + 2 GiB + (2 GiB - 12) ends exactly at 4 GiB, one past the last addressable byte.
+    EXPECT_FALSE(writer.AddEntry("b", huge.substr(0, 2 * kGiB - 12), 0, 1));
+    EXPECT_TRUE(writer.Overflow());
+    EXPECT_EQ(writer.Directory().size(), 1u);
+    CountingOutput fits;
+    ArchiveWriter fitting(fits);
+    EXPECT_TRUE(fitting.AddEntry("a", huge, 0, 1));
+    EXPECT_TRUE(fitting.AddEntry("b", huge.substr(0, 2 * kGiB - 13), 0, 1));
+    EXPECT_TRUE(fitting.Finish());
+    EXPECT_FALSE(fitting.Overflow());
+    EXPECT_EQ(fits.appended, 4 * kGiB - 1 + 2 * 144);
+    ::munmap(reserved, 4 * kGiB);
 }
 
 } // namespace

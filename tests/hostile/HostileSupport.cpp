@@ -105,6 +105,39 @@ std::size_t Occurrences(const std::string& haystack, const std::string& needle) 
     return n;
 }
 
+std::string VdatShown(const std::string& text) {
+    std::string joined;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.rfind("File:", 0) != 0)
+            joined += (joined.empty() ? "" : " ") + line;
+        start = end + 1;
+    }
+    const bool withReason = text == "Can`t Extract file" || text.rfind("Can`t open", 0) == 0 ||
+                            text.rfind("Can`t creat Memory!", 0) == 0;
+    return ": " + joined + (withReason ? " (" : "\n");
+}
+
+std::size_t VdatMessageLines(const std::string& err) {
+    std::size_t n = 0;
+    for (std::size_t start = 0; start < err.size();) {
+        std::size_t end = err.find('\n', start);
+        if (end == std::string::npos)
+            end = err.size();
+        const std::string line = err.substr(start, end - start);
+        const bool summary = line.find(" written, ") != std::string::npos;
+        if (line.rfind("vdat: ", 0) == 0 && !summary &&
+            line.find(": damaged (") == std::string::npos)
+            ++n;
+        start = end + 1;
+    }
+    return n;
+}
+
 std::string SummaryLine(const ExtractSummary& s) {
     return "vdat: " + std::to_string(s.written) + " written, " + std::to_string(s.refused) +
            " refused, " + std::to_string(s.damaged) + " damaged, " + std::to_string(s.notWritten) +

@@ -31,6 +31,12 @@ VdatRun RunVdatAndSignal(const std::vector<std::string>& args, int signal,
 // How often needle occurs in haystack.
 std::size_t Occurrences(const std::string& haystack, const std::string& needle);
 
+// How vdat shows one of the window's message texts inside its one-line message: the text on one
+// line without its "File:" line (the line names the file already), then the reason, if any.
+std::string VdatShown(const std::string& text);
+// vdat's message lines: those of the window's messages, not the damaged entries nor the summary.
+std::size_t VdatMessageLines(const std::string& err);
+
 // The line vdat extract ends with.
 std::string SummaryLine(const ExtractSummary& summary);
 
