@@ -3,7 +3,6 @@
 #include "ArchiveWriter.h"
 #include "FakeDialogs.h"
 #include "MainDialog.h"
-#include "TempDir.h"
 #include "TreeListCtrl.h"
 
 #include <QApplication>
@@ -40,10 +39,22 @@ std::string ManyEntries(int n) {
     return output.Bytes();
 }
 
+// An archive in a scratch file, removed when the benchmark is done with it.
+struct ScratchArchive {
+    explicit ScratchArchive(const std::string& bytes) {
+        path = (std::filesystem::temp_directory_path() / "vdat-bench-XXXXXX").string();
+        const int fd = ::mkstemp(path.data());
+        if (fd >= 0)
+            ::close(fd);
+        std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+    }
+    ~ScratchArchive() { std::filesystem::remove(path); }
+    std::string path;
+};
+
 void BM_OpenInWindow(benchmark::State& state) {
-    TempDir dir;
-    const std::string path = dir / "many.dat";
-    WriteFile(path, ManyEntries(int(state.range(0))));
+    const ScratchArchive scratch(ManyEntries(int(state.range(0))));
+    const std::string& path = scratch.path;
     const QString previous = QDir::currentPath();
     FakeDialogs dialogs;
     MainDialog dialog(dialogs);
