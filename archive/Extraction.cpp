@@ -88,6 +88,7 @@ void ExtractSummary::Add(EntryOutcome outcome) {
         break;
     case EntryOutcome::Stopped:
         ++stopped;
+        break;
     case EntryOutcome::Kept:
         ++kept;
         break;
