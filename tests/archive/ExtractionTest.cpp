@@ -313,6 +313,7 @@ TEST(ExtractAll, AStopInsideALargeEntryLeavesNothingOfItAndStartsNoMore) {
             const ExtractSummary s = h.extractor.ExtractAll();
             EXPECT_EQ(s.written, 1u);
             EXPECT_EQ(s.stopped, 1u);
+            EXPECT_EQ(s.kept, 0u);
             EXPECT_FALSE(s.AllWritten());
             EXPECT_EQ(h.Tree(), replacing ? "big.bin\nfirst.txt\n" : "first.txt\n");
             if (replacing) {
