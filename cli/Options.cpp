@@ -158,7 +158,12 @@ int ParseOptions(int argc, char** argv, Options& options) {
         return UsageError("", "no command given");
     const std::string first = argv[1];
     if (first == "--help" || first == "-h") {
+        // The overview, then every command's options in full.
         std::fputs(kOverview, stdout);
+        for (const CommandSpec& c : kCommands) {
+            std::fputs("\n", stdout);
+            std::fputs(c.usage, stdout);
+        }
         return kExitOk;
     }
     if (first == "--version") {

@@ -988,8 +988,12 @@ TEST(VdatUsage, HelpShowsTheCommandsAndExitCodes) {
     const ProcessResult r = Vdat({"--help"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.err, "");
-    for (const char* word : {"info", "list", "extract", "test", "create", "-C", "--version",
-                             "Exit status", "0 ", "1 ", "2 ", "usage error", "COMMAND --help"})
+    for (const char* word :
+         {"info",         "list",        "extract",          "test",      "create",
+          "-C",           "--version",   "Exit status",      "0 ",        "1 ",
+          "2 ",           "usage error", "COMMAND --help",   "--json",    "--null",
+          "--exclude",    "--to-stdout", "--keep-old-files", "--charset", "--store",
+          "--dereference"})
         EXPECT_NE(r.out.find(word), std::string::npos) << word;
 }
 
