@@ -66,7 +66,7 @@ void ReportEntry(std::string_view name, const EntryResult& result) {
     std::string reason = result.detail;
     if (result.error)
         reason.append(": ").append(std::strerror(result.error));
-    if (result.outcome == EntryOutcome::Damaged) {
+    if (result.outcome == EntryOutcome::Damaged || result.outcome == EntryOutcome::Stopped) {
         PrintLine(name, OutcomeWord(result.outcome), reason);
     } else {
         PrintLine(name, kExtractFailedText,
