@@ -12,7 +12,6 @@
 #include <sys/mman.h>
 #include <unistd.h>
 #include <vector>
-#include <zlib.h>
 
 namespace {
 constexpr char kErrorCaption[] = "Error!";
@@ -52,7 +51,15 @@ EntryResult Fail(MessageSink& messages, std::string_view name, EntryResult resul
     messages.ReportFailure({kExtractFailedText, kErrorCaption, name, reason});
     return result;
 }
+
 } // namespace
+
+// What a failed write gives: the file emptied, the failure told with the system's reason.
+EntryResult EntryWriter::WriteFailed(int out, MessageSink& messages, std::string_view name) const {
+    const int error = SystemError();
+    Discard(out);
+    return Fail(messages, name, Result(EntryOutcome::NotWritten, "cannot write the file", error));
+}
 
 const char* OutcomeWord(EntryOutcome outcome) {
     switch (outcome) {
@@ -239,12 +246,8 @@ EntryResult EntryWriter::CopyStored(const DatArchive& archive, const DirectoryEn
     const std::uint64_t length = std::min<std::uint64_t>(entry.realSize, available);
     // A small file is one write from the window: cheaper than setting up a copy in the kernel.
     if (const unsigned char* data = ReadThroughWindow(archive, entry.dataOffset, length)) {
-        if (out >= 0 && !WriteAll(out, data, length)) {
-            const int error = SystemError();
-            Discard(out);
-            return Fail(messages, entry.Name(),
-                        Result(EntryOutcome::NotWritten, "cannot write the file", error));
-        }
+        if (out >= 0 && !WriteAll(out, data, length))
+            return WriteFailed(out, messages, entry.Name());
         return length < entry.realSize
                    ? Result(EntryOutcome::Damaged, "data runs past the end of the archive")
                    : Result(EntryOutcome::Written, "");
@@ -260,12 +263,8 @@ EntryResult EntryWriter::CopyStored(const DatArchive& archive, const DirectoryEn
             return done < entry.realSize
                        ? Result(EntryOutcome::Damaged, "data runs past the end of the archive")
                        : Result(EntryOutcome::Written, "");
-        case KernelCopy::WriteFailed: {
-            const int error = SystemError();
-            Discard(out);
-            return Fail(messages, entry.Name(),
-                        Result(EntryOutcome::NotWritten, "cannot write the file", error));
-        }
+        case KernelCopy::WriteFailed:
+            return WriteFailed(out, messages, entry.Name());
         case KernelCopy::Stopped:
             return Result(EntryOutcome::Stopped, "the run was stopped");
         case KernelCopy::Unsupported:
@@ -276,12 +275,8 @@ EntryResult EntryWriter::CopyStored(const DatArchive& archive, const DirectoryEn
         const std::size_t want = std::size_t(std::min<std::uint64_t>(length - done, kCopyPiece));
         const std::size_t got = ReadAt(archive.FileDescriptor(), real_.data, want,
                                        std::uint64_t(entry.dataOffset) + done);
-        if (got > 0 && out >= 0 && !WriteAll(out, real_.data, got)) {
-            const int error = SystemError();
-            Discard(out);
-            return Fail(messages, entry.Name(),
-                        Result(EntryOutcome::NotWritten, "cannot write the file", error));
-        }
+        if (got > 0 && out >= 0 && !WriteAll(out, real_.data, got))
+            return WriteFailed(out, messages, entry.Name());
         done += got;
         if (got < want)
             break;
@@ -299,6 +294,8 @@ EntryResult EntryWriter::Inflate(const DatArchive& archive, const DirectoryEntry
         return Result(EntryOutcome::Damaged, "data runs past the end of the archive");
     if (entry.realSize > kMaxInflateRatio * entry.packedSize + kInflateSlack)
         return Result(EntryOutcome::Damaged, "real size is more than the data can hold");
+    if (entry.realSize > wholeLimit_ || entry.packedSize > wholeLimit_)
+        return InflateInPieces(archive, entry, out, messages);
     bool noMemory = !Obtain(real_, entry.realSize);
     const unsigned char* packed = noMemory ? nullptr : ReadPacked(archive, entry, noMemory);
     if (noMemory) {
@@ -307,21 +304,25 @@ EntryResult EntryWriter::Inflate(const DatArchive& archive, const DirectoryEntry
     if (!packed)
         return Result(EntryOutcome::Damaged, "cannot read the data");
 
-    // A zero-size entry still has its stream checked; the one-byte stand-in keeps zlib away
-    // from a null destination.
+    // A zero-size entry still has its stream checked, into a one-byte stand-in.
     unsigned char none = 0;
-    Bytef* target = entry.realSize ? real_.data : &none;
-    uLongf inflated = entry.realSize;
+    unsigned char* target = entry.realSize ? real_.data : &none;
     if (!BetweenPieces())
         return Result(EntryOutcome::Stopped, "the run was stopped");
-    const int status = ::uncompress(target, &inflated, packed, entry.packedSize);
+    std::size_t inflated = 0;
+    bool haveInflater = true;
+    const InflateStatus status =
+        whole_.Inflate(packed, entry.packedSize, target, entry.realSize, inflated, haveInflater);
+    if (!haveInflater) {
+        return Fail(messages, entry.Name(), Result(EntryOutcome::NotWritten, "no memory"));
+    }
     if (!BetweenPieces())
         return Result(EntryOutcome::Stopped, "the run was stopped");
-    if (status != Z_OK)
+    if (status == InflateStatus::Failed)
         return Result(EntryOutcome::Damaged, "zlib stream does not inflate");
 
     EntryResult result = Result(EntryOutcome::Written, "");
-    if (inflated < entry.realSize) {
+    if (status == InflateStatus::Short) {
         // The record and the data disagree: the file still gets its full size, zero-filled,
         // never with bytes left over from an earlier entry.
         std::memset(real_.data + inflated, 0, entry.realSize - inflated);
@@ -333,12 +334,8 @@ EntryResult EntryWriter::Inflate(const DatArchive& archive, const DirectoryEntry
             break;
         case PieceWrite::Stopped:
             return Result(EntryOutcome::Stopped, "the run was stopped");
-        case PieceWrite::Failed: {
-            const int error = SystemError();
-            Discard(out);
-            return Fail(messages, entry.Name(),
-                        Result(EntryOutcome::NotWritten, "cannot write the file", error));
-        }
+        case PieceWrite::Failed:
+            return WriteFailed(out, messages, entry.Name());
         }
     }
     return result;
@@ -353,6 +350,63 @@ EntryResult EntryWriter::WriteEntryTo(const DatArchive& archive, std::uint32_t i
                                                 : CopyStored(archive, entry, out, messages);
     ownsOutput_ = true;
     return result;
+}
+
+EntryResult EntryWriter::InflateInPieces(const DatArchive& archive, const DirectoryEntry& entry,
+                                         int out, MessageSink& messages) {
+    const std::size_t inPiece = std::min<std::size_t>(entry.packedSize, kCopyPiece);
+    if (!Obtain(packed_, std::max<std::size_t>(inPiece, 1)) || !Obtain(real_, kCopyPiece) ||
+        !pieces_.Begin(entry.realSize)) {
+        return Fail(messages, entry.Name(), Result(EntryOutcome::NotWritten, "no memory"));
+    }
+    // Whatever was written of a stream found broken half-way goes again: the file is left
+    // empty, as when the whole stream is refused at once.
+    auto damaged = [this, out](const char* detail) {
+        if (out >= 0)
+            Discard(out);
+        return Result(EntryOutcome::Damaged, detail);
+    };
+    std::uint64_t read = 0;
+    for (;;) {
+        std::size_t produced = 0;
+        const PieceInflater::Step step = pieces_.Inflate(real_.data, kCopyPiece, produced);
+        // An empty entry whose stream holds one byte passes, as in uncompress; the byte is not
+        // the entry's.
+        if (produced && entry.realSize && out >= 0 && !WriteAll(out, real_.data, produced))
+            return WriteFailed(out, messages, entry.Name());
+        if (step == PieceInflater::Step::Ended)
+            break;
+        if (step == PieceInflater::Step::Failed)
+            return damaged("zlib stream does not inflate");
+        if (step == PieceInflater::Step::NeedsInput) {
+            if (read == entry.packedSize)
+                return damaged("zlib stream does not inflate");
+            const auto want =
+                std::size_t(std::min<std::uint64_t>(entry.packedSize - read, inPiece));
+            if (ReadAt(archive.FileDescriptor(), packed_.data, want, entry.dataOffset + read) <
+                want)
+                return damaged("cannot read the data");
+            pieces_.Feed(packed_.data, want);
+            read += want;
+        }
+        if (!BetweenPieces())
+            return Result(EntryOutcome::Stopped, "the run was stopped");
+    }
+    if (pieces_.Produced() >= entry.realSize)
+        return Result(EntryOutcome::Written, "");
+    // Short: the rest of the file is zeros, as the whole-buffer path gives it.
+    if (out >= 0) {
+        std::memset(real_.data, 0, kCopyPiece);
+        for (std::uint64_t at = pieces_.Produced(); at < entry.realSize;) {
+            const auto n = std::size_t(std::min<std::uint64_t>(entry.realSize - at, kCopyPiece));
+            if (!WriteAll(out, real_.data, n))
+                return WriteFailed(out, messages, entry.Name());
+            at += n;
+            if (!BetweenPieces())
+                return Result(EntryOutcome::Stopped, "the run was stopped");
+        }
+    }
+    return Result(EntryOutcome::Damaged, "inflates to fewer bytes than its size");
 }
 
 EntryResult EntryWriter::TestEntry(const DatArchive& archive, std::uint32_t index,

@@ -4,6 +4,7 @@
 
 #include "DatArchive.h"
 #include "Destination.h"
+#include "Inflate.h"
 #include "Sinks.h"
 
 #include <atomic>
@@ -69,7 +70,11 @@ private:
 };
 
 // Writes single entries. Owns the staging buffers, which are kept and reused from one entry to
-// the next so that large entries do not pay for fresh pages every time.
+// the next so that large entries do not pay for fresh pages every time. Entries up to
+// kWholeEntryLimit (real and packed size) are inflated whole; larger ones in pieces, written as
+// they come, so a writer never holds more than about twice that limit whatever the archive.
+inline constexpr std::size_t kWholeEntryLimit = 32u << 20;
+
 class EntryWriter {
 public:
     EntryWriter() = default;
@@ -89,6 +94,8 @@ public:
 
     // Staging buffers larger than this count as memory that cannot be obtained (a test seam).
     void SetBufferLimit(std::size_t bytes) { bufferLimit_ = bytes; }
+    // Packed entries larger than this are inflated in pieces (a test seam; kWholeEntryLimit).
+    void SetWholeEntryLimit(std::size_t bytes) { wholeLimit_ = bytes; }
     // Called between the pieces of one entry, so a window can repaint during a large one.
     void SetBetweenPieces(std::function<void()> callback) { betweenPieces_ = std::move(callback); }
     // Once *stop is true (set from another thread or a signal handler), the entry being written
@@ -112,6 +119,8 @@ private:
                            MessageSink& messages);
     EntryResult Inflate(const DatArchive& archive, const DirectoryEntry& entry, int out,
                         MessageSink& messages);
+    EntryResult InflateInPieces(const DatArchive& archive, const DirectoryEntry& entry, int out,
+                                MessageSink& messages);
 
     // Where the archive's bytes [begin, begin + length) are now, read through the window; null
     // when they are too many for it or the file does not hold them all.
@@ -127,6 +136,7 @@ private:
         if (ownsOutput_)
             (void)::ftruncate(out, 0);
     }
+    EntryResult WriteFailed(int out, MessageSink& messages, std::string_view name) const;
     // Lets the window paint; false when the run is to stop here.
     bool BetweenPieces() const {
         if (betweenPieces_)
@@ -146,6 +156,9 @@ private:
     std::uint64_t lastEnd_ = 0; // where the previous entry's packed data ended
     std::size_t bufferLimit_ = SIZE_MAX;
     bool ownsOutput_ = true;
+    std::size_t wholeLimit_ = kWholeEntryLimit;
+    WholeInflater whole_;
+    PieceInflater pieces_;
     std::function<void()> betweenPieces_;
     const std::atomic<bool>* stop_ = nullptr;
 };
