@@ -355,7 +355,8 @@ EntryResult EntryWriter::WriteEntryTo(const DatArchive& archive, std::uint32_t i
 EntryResult EntryWriter::InflateInPieces(const DatArchive& archive, const DirectoryEntry& entry,
                                          int out, MessageSink& messages) {
     const std::size_t inPiece = std::min<std::size_t>(entry.packedSize, kCopyPiece);
-    if (!Obtain(packed_, std::max<std::size_t>(inPiece, 1)) || !Obtain(real_, kCopyPiece) ||
+    const std::size_t outPiece = std::min<std::size_t>(std::max(entry.realSize, 1u), kCopyPiece);
+    if (!Obtain(packed_, std::max<std::size_t>(inPiece, 1)) || !Obtain(real_, outPiece) ||
         !pieces_.Begin(entry.realSize)) {
         return Fail(messages, entry.Name(), Result(EntryOutcome::NotWritten, "no memory"));
     }
@@ -369,7 +370,7 @@ EntryResult EntryWriter::InflateInPieces(const DatArchive& archive, const Direct
     std::uint64_t read = 0;
     for (;;) {
         std::size_t produced = 0;
-        const PieceInflater::Step step = pieces_.Inflate(real_.data, kCopyPiece, produced);
+        const PieceInflater::Step step = pieces_.Inflate(real_.data, outPiece, produced);
         // An empty entry whose stream holds one byte passes, as in uncompress; the byte is not
         // the entry's.
         if (produced && entry.realSize && out >= 0 && !WriteAll(out, real_.data, produced))
@@ -396,9 +397,9 @@ EntryResult EntryWriter::InflateInPieces(const DatArchive& archive, const Direct
         return Result(EntryOutcome::Written, "");
     // Short: the rest of the file is zeros, as the whole-buffer path gives it.
     if (out >= 0) {
-        std::memset(real_.data, 0, kCopyPiece);
+        std::memset(real_.data, 0, outPiece);
         for (std::uint64_t at = pieces_.Produced(); at < entry.realSize;) {
-            const auto n = std::size_t(std::min<std::uint64_t>(entry.realSize - at, kCopyPiece));
+            const auto n = std::size_t(std::min<std::uint64_t>(entry.realSize - at, outPiece));
             if (!WriteAll(out, real_.data, n))
                 return WriteFailed(out, messages, entry.Name());
             at += n;

@@ -97,34 +97,43 @@ TEST(Extract, ZeroSizeGivesAnEmptyFileSilently) {
     EXPECT_TRUE(h.messages.messages.empty());
 }
 
-TEST(Extract, DamagedStreamLeavesAnEmptyFileAndNoMessage) {
-    ExtractHarness h;
-    ArchiveBuilder b;
-    std::string stream = ArchiveBuilder::Zlib(std::string(1000, 'x'));
-    stream[stream.size() - 1] ^= 0x55; // the Adler-32 trailer no longer matches
-    b.AddRaw("bad.bin", stream, 1000, std::uint32_t(stream.size()));
-    b.AddRaw("garbage.bin", "this is no zlib stream", 50, 22);
-    b.AddStored("next.txt", "after");
-    h.Load(b);
-    const ExtractSummary s = h.extractor.ExtractAll();
-    EXPECT_EQ(s.damaged, 2u);
-    EXPECT_EQ(s.written, 1u);
-    EXPECT_TRUE(Exists(h.out + "/bad.bin"));
-    EXPECT_EQ(FileSizeOf(h.out + "/bad.bin"), 0);
-    EXPECT_EQ(FileSizeOf(h.out + "/garbage.bin"), 0);
-    EXPECT_EQ(h.Output("next.txt"), "after");
-    EXPECT_TRUE(h.messages.messages.empty());
+// Packed entries are inflated whole up to a size, in pieces beyond; the tests of broken streams
+// run both ways, the limit set to 0 for the pieces.
+const std::size_t kBothWays[] = {kWholeEntryLimit, 0};
 
-    // Where the user already had a file of the name, a damaged entry never replaces it.
-    WriteFile(h.out + "/bad.bin", "kept");
-    WriteFile(h.out + "/garbage.bin", "kept too");
-    const ExtractSummary again = h.extractor.ExtractAll();
-    EXPECT_EQ(again.damaged, 2u);
-    EXPECT_EQ(again.written, 1u);
-    EXPECT_EQ(h.Output("bad.bin"), "kept");
-    EXPECT_EQ(h.Output("garbage.bin"), "kept too");
-    EXPECT_EQ(h.Tree(), "bad.bin\ngarbage.bin\nnext.txt\n");
-    EXPECT_TRUE(h.messages.messages.empty());
+TEST(Extract, DamagedStreamLeavesAnEmptyFileAndNoMessage) {
+    for (const std::size_t wholeLimit : kBothWays) {
+        SCOPED_TRACE(wholeLimit ? "whole" : "in pieces");
+        ExtractHarness h;
+        ArchiveBuilder b;
+        // Long enough that, in pieces, the file has data in it when the trailer proves it wrong.
+        std::string stream = ArchiveBuilder::Zlib(AllByteValues(3 << 20));
+        stream[stream.size() - 1] ^= 0x55; // the Adler-32 trailer no longer matches
+        b.AddRaw("bad.bin", stream, 3 << 20, std::uint32_t(stream.size()));
+        b.AddRaw("garbage.bin", "this is no zlib stream", 50, 22);
+        b.AddStored("next.txt", "after");
+        h.Load(b);
+        h.extractor.Writer().SetWholeEntryLimit(wholeLimit);
+        const ExtractSummary s = h.extractor.ExtractAll();
+        EXPECT_EQ(s.damaged, 2u);
+        EXPECT_EQ(s.written, 1u);
+        EXPECT_TRUE(Exists(h.out + "/bad.bin"));
+        EXPECT_EQ(FileSizeOf(h.out + "/bad.bin"), 0);
+        EXPECT_EQ(FileSizeOf(h.out + "/garbage.bin"), 0);
+        EXPECT_EQ(h.Output("next.txt"), "after");
+        EXPECT_TRUE(h.messages.messages.empty());
+
+        // Where the user already had a file of the name, a damaged entry never replaces it.
+        WriteFile(h.out + "/bad.bin", "kept");
+        WriteFile(h.out + "/garbage.bin", "kept too");
+        const ExtractSummary again = h.extractor.ExtractAll();
+        EXPECT_EQ(again.damaged, 2u);
+        EXPECT_EQ(again.written, 1u);
+        EXPECT_EQ(h.Output("bad.bin"), "kept");
+        EXPECT_EQ(h.Output("garbage.bin"), "kept too");
+        EXPECT_EQ(h.Tree(), "bad.bin\ngarbage.bin\nnext.txt\n");
+        EXPECT_TRUE(h.messages.messages.empty());
+    }
 }
 
 // A stream that inflates to more than its real size does not fit and is not written.
@@ -133,9 +142,16 @@ TEST(Extract, StreamLongerThanTheRealSizeIsDamaged) {
     ArchiveBuilder b;
     const std::string stream = ArchiveBuilder::Zlib("0123456789");
     b.AddRaw("long.bin", stream, 5, std::uint32_t(stream.size()));
+    const std::string big = ArchiveBuilder::Zlib(AllByteValues(3 << 20));
+    b.AddRaw("long2.bin", big, (3 << 20) - 1, std::uint32_t(big.size()));
     h.Load(b);
-    EXPECT_EQ(h.extractor.ExtractEntry(0).outcome, EntryOutcome::Damaged);
-    EXPECT_EQ(FileSizeOf(h.out + "/long.bin"), 0);
+    for (const std::size_t wholeLimit : kBothWays) {
+        h.extractor.Writer().SetWholeEntryLimit(wholeLimit);
+        EXPECT_EQ(h.extractor.ExtractEntry(0).outcome, EntryOutcome::Damaged);
+        EXPECT_EQ(h.extractor.ExtractEntry(1).outcome, EntryOutcome::Damaged);
+        EXPECT_EQ(FileSizeOf(h.out + "/long.bin"), 0);
+        EXPECT_EQ(FileSizeOf(h.out + "/long2.bin"), 0);
+    }
     EXPECT_TRUE(h.messages.messages.empty());
 }
 
@@ -146,11 +162,19 @@ TEST(Extract, StreamShorterThanTheRealSizeIsZeroFilledAndDamaged) {
     b.AddPacked("first.bin", std::string(4096, '#'));
     const std::string stream = ArchiveBuilder::Zlib("abc");
     b.AddRaw("short.bin", stream, 10, std::uint32_t(stream.size()));
+    // In pieces, the zeros take more than one piece.
+    const std::string most = AllByteValues(1 << 20);
+    const std::string mostStream = ArchiveBuilder::Zlib(most);
+    b.AddRaw("short2.bin", mostStream, 3 << 20, std::uint32_t(mostStream.size()));
     h.Load(b);
-    const ExtractSummary s = h.extractor.ExtractAll();
-    EXPECT_EQ(s.written, 1u);
-    EXPECT_EQ(s.damaged, 1u);
-    EXPECT_EQ(h.Output("short.bin"), std::string("abc\0\0\0\0\0\0\0", 10));
+    for (const std::size_t wholeLimit : kBothWays) {
+        h.extractor.Writer().SetWholeEntryLimit(wholeLimit);
+        const ExtractSummary s = h.extractor.ExtractAll();
+        EXPECT_EQ(s.written, 1u);
+        EXPECT_EQ(s.damaged, 2u);
+        EXPECT_EQ(h.Output("short.bin"), std::string("abc\0\0\0\0\0\0\0", 10));
+        EXPECT_EQ(h.Output("short2.bin"), most + std::string(2 << 20, '\0'));
+    }
 }
 
 // A real size beyond what the packed bytes can inflate to is refused before any buffer of
@@ -294,9 +318,10 @@ TEST(ExtractAll, ProgressCountsUpAndEndsAtZero) {
 // stays under its name (a file it was to replace stays as it was), and the entries after it
 // are not started.
 TEST(ExtractAll, AStopInsideALargeEntryLeavesNothingOfItAndStartsNoMore) {
-    for (const bool packed : {false, true}) {
+    for (const int kind : {0, 1, 2}) {
         for (const bool replacing : {false, true}) {
-            SCOPED_TRACE(packed ? "packed" : "stored");
+            const bool packed = kind > 0;
+            SCOPED_TRACE(kind == 0 ? "stored" : kind == 1 ? "packed" : "packed, in pieces");
             SCOPED_TRACE(replacing ? "replacing" : "new");
             ExtractHarness h;
             if (replacing)
@@ -308,6 +333,7 @@ TEST(ExtractAll, AStopInsideALargeEntryLeavesNothingOfItAndStartsNoMore) {
             b.AddStored("after.txt", "never started");
             h.Load(b);
             std::atomic<bool> stop{false};
+            h.extractor.Writer().SetWholeEntryLimit(kind == 2 ? 0 : kWholeEntryLimit);
             h.extractor.Writer().SetStopFlag(&stop);
             h.extractor.Writer().SetBetweenPieces([&] { stop = true; });
             const ExtractSummary s = h.extractor.ExtractAll();
@@ -465,23 +491,29 @@ TEST(Extract, OutputThatCannotBeWrittenWholeIsNotWrittenAndEmpty) {
             std::signal(SIGXFSZ, oldHandler);
         }
     };
-    ExtractSummary s;
-    {
-        LimitFileSize limit;
-        s = h.extractor.ExtractAll();
+    for (const std::size_t wholeLimit : kBothWays) {
+        SCOPED_TRACE(wholeLimit ? "whole" : "in pieces");
+        h.messages.messages.clear();
+        h.messages.failures.clear();
+        h.extractor.Writer().SetWholeEntryLimit(wholeLimit);
+        ExtractSummary s;
+        {
+            LimitFileSize limit;
+            s = h.extractor.ExtractAll();
+        }
+        EXPECT_EQ(s.notWritten, 2u);
+        EXPECT_EQ(s.written, 1u);
+        EXPECT_EQ(h.messages.messages, std::vector<RecordedMessage>(2, kCantExtract));
+        // The user is told which entry, and the system's own reason.
+        ASSERT_EQ(h.messages.failures.size(), 2u);
+        EXPECT_EQ(h.messages.failures[0].entry, "stored.bin");
+        EXPECT_EQ(h.messages.failures[1].entry, "packed.bin");
+        EXPECT_EQ(h.messages.failures[0].reason, std::strerror(EFBIG));
+        EXPECT_EQ(h.messages.failures[1].reason, std::strerror(EFBIG));
+        EXPECT_EQ(FileSizeOf(h.out + "/stored.bin"), 0);
+        EXPECT_EQ(FileSizeOf(h.out + "/packed.bin"), 0);
+        EXPECT_EQ(h.Output("small.txt"), "ok");
     }
-    EXPECT_EQ(s.notWritten, 2u);
-    EXPECT_EQ(s.written, 1u);
-    EXPECT_EQ(h.messages.messages, std::vector<RecordedMessage>(2, kCantExtract));
-    // The user is told which entry, and the system's own reason.
-    ASSERT_EQ(h.messages.failures.size(), 2u);
-    EXPECT_EQ(h.messages.failures[0].entry, "stored.bin");
-    EXPECT_EQ(h.messages.failures[1].entry, "packed.bin");
-    EXPECT_EQ(h.messages.failures[0].reason, std::strerror(EFBIG));
-    EXPECT_EQ(h.messages.failures[1].reason, std::strerror(EFBIG));
-    EXPECT_EQ(FileSizeOf(h.out + "/stored.bin"), 0);
-    EXPECT_EQ(FileSizeOf(h.out + "/packed.bin"), 0);
-    EXPECT_EQ(h.Output("small.txt"), "ok");
 }
 
 TEST(Extract, SomethingElseInTheWayIsNotWritten) {

@@ -8,6 +8,7 @@
 #include "DatArchive.h"
 #include "Destination.h"
 #include "Extraction.h"
+#include "InflateOracle.h"
 #include "MemoryMeter.h"
 #include "ParallelExtraction.h"
 #include "Recorders.h"
@@ -50,6 +51,9 @@ constexpr unsigned char kPoison = 0xA5;
 // The parallel extraction vdat uses runs too, into a second destination, and must leave exactly
 // what the sequential one leaves.
 constexpr unsigned kWorkers = 3;
+
+// The sequential writer inflates entries larger than this in pieces.
+constexpr std::size_t kWholeLimitForPieces = 300;
 
 // Symlinks placed in every fresh destination, pointing outside it.
 const char* const kLinks[][2] = {
@@ -343,6 +347,14 @@ void WorkOutData(ModelEntry& e, const std::uint8_t* data, std::size_t size) {
     unsigned char spare = 0;
     uLongf length = e.real;
     Bytef* target = e.real ? reinterpret_cast<Bytef*>(out.data()) : &spare;
+    // Both of the library's inflaters must agree with uncompress on every stream, byte for byte;
+    // the piece sizes vary with the input.
+    static WholeInflater whole;
+    static PieceInflater pieces;
+    const std::string difference = DifferenceFromUncompress(
+        whole, pieces, std::string_view(reinterpret_cast<const char*>(data) + e.offset, e.packed),
+        e.real, 1 + e.offset % 97, 1 + e.real % 61);
+    EXPECT_OR_FAIL(difference.empty(), "inflating differs from uncompress: " + difference);
     if (::uncompress(target, &length, data + e.offset, e.packed) != Z_OK)
         return;
     // Fewer bytes than the record claims: the rest of the file is zeros, and it counts as damage.
@@ -407,7 +419,10 @@ void Run(const Workspace& w, const Model& model, Observed& seen) {
             {
                 Destination destination;
                 EXPECT_OR_FAIL(destination.Open(w.dest), "cannot open the destination");
+                // Entries past a few hundred bytes go through the inflating in pieces here;
+                // the parallel run below inflates them whole, and must leave the same files.
                 EntryWriter writer;
+                writer.SetWholeEntryLimit(kWholeLimitForPieces);
                 for (std::uint32_t i = 0; i < count; ++i) {
                     if (!model.entries[i].extracted)
                         continue;

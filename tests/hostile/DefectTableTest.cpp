@@ -5,6 +5,7 @@
 
 #include "ArchiveBuilder.h"
 #include "HostileSupport.h"
+#include "InflateOracle.h"
 #include "Recorders.h"
 #include "TempDir.h"
 
@@ -388,12 +389,14 @@ TEST_P(OneDefect, LibraryAndVdatAgreeOnWhatIsRefusedAndWritten) {
     TempDir dir;
     const std::string archivePath = dir / "archive.dat";
     WriteFile(archivePath, c.archive);
-    const std::string libraryDest = dir / "library", vdatDest = dir / "vdat";
-    ASSERT_EQ(::mkdir(libraryDest.c_str(), 0755), 0);
+    const std::string vdatDest = dir / "vdat";
     ASSERT_EQ(::mkdir(vdatDest.c_str(), 0755), 0);
 
-    {
-        SCOPED_TRACE("library");
+    // Once with packed entries inflated whole, once in pieces: both must give the same.
+    for (const std::size_t wholeLimit : {kWholeEntryLimit, std::size_t(0)}) {
+        SCOPED_TRACE(wholeLimit ? "library" : "library, inflating in pieces");
+        const std::string libraryDest = dir / (wholeLimit ? "library" : "pieces");
+        ::mkdir(libraryDest.c_str(), 0755);
         MessageRecorder messages;
         ListRecorder list;
         ProgressRecorder progress;
@@ -406,6 +409,7 @@ TEST_P(OneDefect, LibraryAndVdatAgreeOnWhatIsRefusedAndWritten) {
         extractor.SetDestination(libraryDest);
         // Asking for more than the file can justify shows up as "not written".
         extractor.Writer().SetBufferLimit(1100 * c.archive.size() + (1u << 20));
+        extractor.Writer().SetWholeEntryLimit(wholeLimit);
         const ExtractSummary s = extractor.ExtractAll();
         EXPECT_EQ(messages.messages, c.messages);
         EXPECT_EQ(s.written, c.counts.written);
@@ -432,6 +436,37 @@ TEST_P(OneDefect, LibraryAndVdatAgreeOnWhatIsRefusedAndWritten) {
         if (c.opens) {
             EXPECT_EQ(Occurrences(run.err, SummaryLine(c.counts.Summary())), 1u) << run.err;
         }
+    }
+}
+
+// Every stream in the table, through both of the library's inflaters and through uncompress.
+TEST_P(OneDefect, EveryStreamInflatesAsUncompressHasIt) {
+    const Defect& c = GetParam();
+    TempDir dir;
+    const std::string archivePath = dir / "archive.dat";
+    WriteFile(archivePath, c.archive);
+    MessageRecorder messages;
+    ListRecorder list;
+    ProgressRecorder progress;
+    DatArchive archive(messages, list, progress);
+    if (!archive.Open(archivePath))
+        return;
+    archive.LoadDirectory();
+    WholeInflater whole;
+    PieceInflater pieces;
+    for (const auto& e : archive.Entries()) {
+        const DirectoryEntry& entry = e.entry;
+        // Streams that cannot be read whole, or claim more than 1032:1, are never inflated.
+        if (!entry.IsPacked() || entry.dataOffset > c.archive.size() ||
+            entry.packedSize > c.archive.size() - entry.dataOffset ||
+            entry.realSize > 1032ull * entry.packedSize + 64)
+            continue;
+        const std::string_view stream =
+            std::string_view(c.archive).substr(entry.dataOffset, entry.packedSize);
+        for (const std::size_t piece : {std::size_t(1), std::size_t(5), std::size_t(1) << 20})
+            EXPECT_EQ(DifferenceFromUncompress(whole, pieces, stream, entry.realSize, piece, piece),
+                      "")
+                << entry.Name();
     }
 }
 
