@@ -166,12 +166,16 @@ struct Slot {
     EntryResult result;
     std::unique_ptr<HeldMessages> messages; // only for entries that said something
 };
-} // namespace
 
-ExtractSummary ExtractInParallel(const DatArchive& archive, std::span<const std::uint32_t> selected,
-                                 Destination& destination, unsigned workers, MessageSink& messages,
-                                 const EntryReport& report, const std::atomic<bool>* stop,
-                                 const std::function<void()>& whileWaiting) {
+// Writes the selected entries beneath destination, or with none only reads and inflates them.
+ExtractSummary RunInParallel(const DatArchive& archive, std::span<const std::uint32_t> selected,
+                             Destination* destination, unsigned workers, MessageSink& messages,
+                             const EntryReport& report, const std::atomic<bool>* stop,
+                             const std::function<void()>& whileWaiting) {
+    auto doEntry = [&](EntryWriter& writer, std::uint32_t index, MessageSink& sink) {
+        return destination ? writer.WriteEntry(archive, index, *destination, sink)
+                           : writer.TestEntry(archive, index, sink);
+    };
     const std::size_t count = selected.size();
     workers = std::max(1u, std::min<unsigned>(workers, unsigned(std::max<std::size_t>(count, 1))));
     ExtractSummary summary;
@@ -185,8 +189,7 @@ ExtractSummary ExtractInParallel(const DatArchive& archive, std::span<const std:
         AnswerKeeper answers(messages);
         for (std::size_t position = 0; position < count && !writer.StopAsked() && !answers.stop;
              ++position) {
-            const EntryResult result =
-                writer.WriteEntry(archive, selected[position], destination, answers);
+            const EntryResult result = doEntry(writer, selected[position], answers);
             summary.Add(result.outcome);
             report(position, selected[position], result);
         }
@@ -199,7 +202,9 @@ ExtractSummary ExtractInParallel(const DatArchive& archive, std::span<const std:
     // another's output form one chain, done first. Reporting keeps selection order.
     std::vector<std::uint32_t> order;
     std::vector<std::uint32_t> chain;
-    const std::vector<char> conflict = FindConflicts(archive, selected);
+    // Reading only, no two entries meet.
+    const std::vector<char> conflict =
+        destination ? FindConflicts(archive, selected) : std::vector<char>(count, 0);
     order.reserve(count);
     for (std::uint32_t k = 0; k < count; ++k)
         (conflict[k] ? chain : order).push_back(k);
@@ -218,7 +223,7 @@ ExtractSummary ExtractInParallel(const DatArchive& archive, std::span<const std:
     RunState run(stop);
     auto writeOne = [&](EntryWriter& writer, HeldMessages& held, std::uint32_t position) {
         Slot& slot = slots[position];
-        slot.result = writer.WriteEntry(archive, selected[position], destination, held);
+        slot.result = doEntry(writer, selected[position], held);
         if (!held.held.empty()) {
             slot.messages = std::make_unique<HeldMessages>(std::move(held));
             held.held.clear();
@@ -307,4 +312,19 @@ ExtractSummary ExtractInParallel(const DatArchive& archive, std::span<const std:
         t.join();
     reportReady(true); // everything that was started is done now
     return summary;
+}
+} // namespace
+
+ExtractSummary ExtractInParallel(const DatArchive& archive, std::span<const std::uint32_t> selected,
+                                 Destination& destination, unsigned workers, MessageSink& messages,
+                                 const EntryReport& report, const std::atomic<bool>* stop,
+                                 const std::function<void()>& whileWaiting) {
+    return RunInParallel(archive, selected, &destination, workers, messages, report, stop,
+                         whileWaiting);
+}
+
+ExtractSummary TestInParallel(const DatArchive& archive, std::span<const std::uint32_t> selected,
+                              unsigned workers, MessageSink& messages, const EntryReport& report,
+                              const std::atomic<bool>* stop) {
+    return RunInParallel(archive, selected, nullptr, workers, messages, report, stop, {});
 }

@@ -1,7 +1,7 @@
-// Extraction by a small pool of worker threads, for the command line and the window. Each worker
-// has its own staging buffers; the folder cache is shared. Whatever order the entries finish in,
-// their messages and results are handed on in the order they were asked for, so the output
-// reads as a sequential run would.
+// Extraction (and testing) by a small pool of worker threads, for the command line and the window.
+// Each worker has its own staging buffers; the folder cache is shared. Whatever order the entries
+// finish in, their messages and results are handed on in the order they were asked for, so the
+// output reads as a sequential run would.
 #pragma once
 
 #include "DatArchive.h"
@@ -27,3 +27,9 @@ ExtractSummary ExtractInParallel(const DatArchive& archive, std::span<const std:
                                  Destination& destination, unsigned workers, MessageSink& messages,
                                  const EntryReport& report, const std::atomic<bool>* stop = nullptr,
                                  const std::function<void()>& whileWaiting = {});
+
+// Reads and inflates the selected entries as ExtractInParallel would write them, writing nothing
+// (EntryWriter::TestEntry on every worker); reports and messages in selection order.
+ExtractSummary TestInParallel(const DatArchive& archive, std::span<const std::uint32_t> selected,
+                              unsigned workers, MessageSink& messages, const EntryReport& report,
+                              const std::atomic<bool>* stop = nullptr);

@@ -177,14 +177,15 @@ int RunTest(const Options& options) {
     if (!Load(archive, options.archive, cutShort))
         return kExitFailed;
     const EntryNames names = ReadNames(archive, charset);
-    EntryWriter writer;
-    ExtractSummary summary;
-    const auto count = std::uint32_t(archive.Entries().size());
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const EntryResult result = writer.TestEntry(archive, i, messages);
-        summary.Add(result.outcome);
-        ReportEntry(names.Shown(archive, i), result);
-    }
+    std::vector<std::uint32_t> all(archive.Entries().size());
+    for (std::uint32_t i = 0; i < all.size(); ++i)
+        all[i] = i;
+    const auto count = std::uint32_t(all.size());
+    const ExtractSummary summary =
+        TestInParallel(archive, all, Jobs(options), messages,
+                       [&](std::size_t, std::uint32_t index, const EntryResult& result) {
+                           ReportEntry(names.Shown(archive, index), result);
+                       });
     std::fprintf(stderr, "vdat: %u entries tested, %u damaged, %u not read\n", unsigned(count),
                  unsigned(summary.damaged), unsigned(summary.notWritten));
     return cutShort || !summary.AllWritten() ? kExitFailed : kExitOk;

@@ -463,6 +463,17 @@ void Run(const Workspace& w, const Model& model, Observed& seen) {
                     seen.parallelOutcomes.push_back(result.outcome);
                 });
             seen.parallelPeak = memory_meter::PeakSinceReset();
+            // vdat test: the same pool, reading only; each entry as TestEntry found it.
+            MessageRecorder testMessages;
+            TestInParallel(archive, selected, kWorkers, testMessages,
+                           [&](std::size_t position, std::uint32_t index, const EntryResult& r) {
+                               EXPECT_OR_FAIL(position < selected.size() &&
+                                                  index == selected[position] &&
+                                                  r.outcome == seen.testOutcomes[index],
+                                              "testing in parallel gave another result for "
+                                              "entry " +
+                                                  std::to_string(index));
+                           });
             seen.parallelMessages = std::move(held.messages);
             seen.ranParallel = true;
         }
