@@ -65,8 +65,9 @@ VdatRun Run(const std::vector<std::string>& args, VdatLimits limits, int signal,
     VdatRun run;
     int status = 0;
     bool ended = pid <= 0;
+    rusage usage{};
     for (; !ended && ready; ::usleep(1000)) {
-        ended = ::waitpid(pid, &status, WNOHANG) == pid;
+        ended = ::wait4(pid, &status, WNOHANG, &usage) == pid;
         if (!ended && ready()) {
             for (int i = 0; i < times; ++i) {
                 if (i > 0)
@@ -76,12 +77,13 @@ VdatRun Run(const std::vector<std::string>& args, VdatLimits limits, int signal,
             break;
         }
     }
-    if (pid > 0 && (ended || ::waitpid(pid, &status, 0) == pid)) {
+    if (pid > 0 && (ended || ::wait4(pid, &status, 0, &usage) == pid)) {
         if (WIFEXITED(status))
             run.exitCode = WEXITSTATUS(status);
         else if (WIFSIGNALED(status))
             run.signal = WTERMSIG(status);
     }
+    run.peakKiB = usage.ru_maxrss;
     run.out = ReadFile(outPath);
     run.err = ReadFile(errPath);
     return run;

@@ -14,6 +14,7 @@ struct VdatRun {
     int signal = 0;    // the signal that ended it, if one did
     std::string out;
     std::string err;
+    long peakKiB = 0; // the child's peak resident size
 };
 
 struct VdatLimits {
