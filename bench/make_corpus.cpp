@@ -4,6 +4,8 @@
 // Deterministic: the same seed gives the same bytes.
 //
 //   make_corpus large|medium|small|tiny OUTDIR   writes OUTDIR/NAME.dat and OUTDIR/NAME.zip
+//   make_corpus huge OUTDIR                      writes OUTDIR/huge.dat only: four packed entries
+//                                                of 1 GiB each, for the memory bound
 #include "ArchiveWriter.h"
 
 #include <algorithm>
@@ -135,11 +137,50 @@ bool WriteAll(std::FILE* f, const std::string& s) {
 }
 } // namespace
 
+// Four entries of 1 GiB real, one stream written four times (the content is the same, the
+// memory each takes to extract is not).
+int MakeHuge(const std::string& dir) {
+    constexpr std::uint32_t kEntries = 4, kReal = 1u << 30;
+    Rng rng{0x243F6A8885A308D3ull};
+    const std::string content = Content(rng, kReal);
+    uLongf len = compressBound(content.size());
+    std::string stream(len, '\0');
+    compress2(reinterpret_cast<Bytef*>(stream.data()), &len,
+              reinterpret_cast<const Bytef*>(content.data()), content.size(), 1);
+    stream.resize(len);
+    const std::string path = dir + "/huge.dat";
+    std::FILE* dat = std::fopen(path.c_str(), "wb");
+    if (!dat) {
+        std::fprintf(stderr, "make_corpus: cannot write %s\n", path.c_str());
+        return 1;
+    }
+    std::string header, directory;
+    Put32(header, 0x54414456);
+    Put32(header, std::uint32_t(12 + kEntries * stream.size()));
+    Put32(header, kEntries * 144);
+    bool ok = WriteAll(dat, header);
+    for (std::uint32_t i = 0; i < kEntries; ++i) {
+        ok = ok && WriteAll(dat, stream);
+        std::string name = "huge" + std::to_string(i) + ".bin";
+        name.resize(128, '\0');
+        directory += name;
+        Put32(directory, std::uint32_t(12 + i * stream.size()));
+        Put32(directory, kReal);
+        Put32(directory, std::uint32_t(stream.size()));
+        Put32(directory, 0);
+    }
+    ok = ok && WriteAll(dat, directory);
+    ok = std::fclose(dat) == 0 && ok;
+    return ok ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
     if (argc != 3) {
-        std::fprintf(stderr, "usage: make_corpus large|medium|small|tiny OUTDIR\n");
+        std::fprintf(stderr, "usage: make_corpus large|medium|small|tiny|huge OUTDIR\n");
         return 2;
     }
+    if (std::strcmp(argv[1], "huge") == 0)
+        return MakeHuge(argv[2]);
     const Shape* shape = nullptr;
     for (const Shape& s : kShapes)
         if (std::strcmp(s.name, argv[1]) == 0)
