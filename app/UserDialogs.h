@@ -1,5 +1,6 @@
 // How the main window asks the user things: the file dialog, message boxes and modal dialogs.
-// The window reaches them only through this seam, so tests replace it and never block.
+// The window reaches them only through this interface, so that another implementation (one
+// that answers from a script, without a screen) can stand in and nothing blocks.
 #pragma once
 
 #include "Sinks.h"

@@ -1,6 +1,6 @@
 // Writing DAT archives: header, then every entry's data in the order added, then the directory,
 // the header's values filled in once the directory's place is known. The one writer of the
-// project: `vdat create`, the sample and corpus generators and the tests' builder all use it.
+// project: `vdat create`, the sample and the benchmark corpora are all written with it.
 #pragma once
 
 #include "ArchiveFormat.h"

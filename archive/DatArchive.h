@@ -37,7 +37,7 @@ SizeTextBuffer SizeText(const DirectoryEntry& entry);
 class DatArchive {
 public:
     // Obtains the table for count records; returns null when the memory cannot be obtained.
-    // Tests replace it to reach the out-of-memory path.
+    // Replaceable, so that the out-of-memory path can be reached on purpose.
     using TableAllocator = std::function<std::unique_ptr<EntryRecord[]>(std::size_t count)>;
 
     explicit DatArchive(MessageSink& messages, ListSink& list, ProgressSink& progress);

@@ -53,7 +53,7 @@ public:
     void RemoveOutput(const EntryPath& path, const Output& output);
 
     // Temporary names come from a sequence that starts at a random seed, so an archive cannot
-    // name an entry after one. Tests set the seed to know the names in advance.
+    // name an entry after one; a given seed makes the names known in advance.
     void SeedTemporaryNames(std::uint64_t seed);
     // The next name of the sequence, beside path's file: ".NAME.vdat-" and 8 hex digits.
     std::string TemporaryName(const EntryPath& path);

@@ -1,6 +1,6 @@
 // The three narrow interfaces through which the archive side reaches the user: messages, the
-// entry list and the progress bar. The window, the command line and the tests each supply their
-// own; nothing below this line knows which.
+// entry list and the progress bar. The window and the command line each supply their own;
+// nothing below this line knows which.
 #pragma once
 
 #include <cstdint>

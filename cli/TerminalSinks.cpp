@@ -17,7 +17,6 @@ void PrintLine(std::string_view subject, std::string_view text, std::string_view
 }
 
 void TerminalMessages::ShowMessage(std::string_view text, std::string_view) {
-    ++count;
     if (entryLines && text == kExtractFailedText)
         return;
     if (progress)

@@ -17,7 +17,6 @@ class DatArchive;
 class TerminalMessages : public MessageSink {
 public:
     void ShowMessage(std::string_view text, std::string_view caption) override;
-    unsigned count = 0;
     TerminalProgress* progress = nullptr; // its line is cleared before a message is printed
     std::string subject;                  // what the lines are about: the archive
     const DatArchive* archive = nullptr;  // asked why an open failed
@@ -43,7 +42,6 @@ public:
         buffer_.push_back(c);
     }
     bool Flush();
-    bool Failed() const { return failed_; }
 
 private:
     static constexpr std::size_t kSize = 1 << 20;
