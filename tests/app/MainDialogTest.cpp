@@ -3,6 +3,7 @@
 #include "AboutDialog.h"
 #include "ArchiveBuilder.h"
 #include "FakeDialogs.h"
+#include "FileTypeIcon.h"
 #include "TempDir.h"
 #include "TreeListCtrl.h"
 
@@ -275,9 +276,9 @@ TEST_F(MainDialogTest, OpenListsEveryEntryWithPictureAndSizes) {
     EXPECT_EQ(Row(1, 0), "maps\\e1m1.bsp");
     EXPECT_TRUE(Row(1, 1).endsWith(" [2000]"));
     EXPECT_FALSE(Row(1, 1).startsWith("0 "));
-    EXPECT_EQ(list.rowSmallPicture(0), 9); // txt
-    EXPECT_EQ(list.rowSmallPicture(1), 7); // bsp
-    EXPECT_EQ(list.rowSmallPicture(2), 6); // wav
+    EXPECT_EQ(list.rowSmallPicture(0), IconTxt);
+    EXPECT_EQ(list.rowSmallPicture(1), IconBsp);
+    EXPECT_EQ(list.rowSmallPicture(2), IconWav);
     EXPECT_TRUE(dialogs_.messages.empty());
     EXPECT_EQ(dialog_->ProgressBar().maximum(), 3);
     EXPECT_EQ(dialog_->ProgressBar().value(), 3);

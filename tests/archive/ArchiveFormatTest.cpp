@@ -156,7 +156,7 @@ TEST(NameField, UsesEverythingBeforeTheNulAndAllOf128BytesWithoutOne) {
 
 struct ClassifyCase {
     const char* name;
-    int icon;
+    FileTypeIcon icon;
 };
 
 class ClassifyTest : public testing::TestWithParam<ClassifyCase> {};
@@ -172,16 +172,28 @@ TEST_P(ClassifyTest, ThirdAndSecondLastCharacters) {
     EXPECT_EQ(h.list.rows[0].image, GetParam().icon);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Names, ClassifyTest,
-    testing::Values(ClassifyCase{"sound\\x.mp3", 0}, ClassifyCase{"clip.mpg", 0},
-                    ClassifyCase{"model.md2", 8}, ClassifyCase{"setup.ini", 9},
-                    ClassifyCase{"PIC.BMP", 10}, ClassifyCase{"xmpq", 0}, ClassifyCase{"a.dmp", 10},
-                    ClassifyCase{"a.bmp", 5}, ClassifyCase{"e1m1.gdb", 1}, ClassifyCase{"s.pcx", 2},
-                    ClassifyCase{"s.tga", 3}, ClassifyCase{"l.png", 4}, ClassifyCase{"d.wav", 6},
-                    ClassifyCase{"m.bsp", 7}, ClassifyCase{"r.txt", 9}, ClassifyCase{"i.apd", 11},
-                    ClassifyCase{"mpx", 0}, ClassifyCase{"mp", 10}, ClassifyCase{"", 10},
-                    ClassifyCase{"x.Mp3", 10}, ClassifyCase{"noext", 10}));
+INSTANTIATE_TEST_SUITE_P(Names, ClassifyTest,
+                         testing::Values(ClassifyCase{.name = "sound\\x.mp3", .icon = IconMp3},
+                                         ClassifyCase{.name = "clip.mpg", .icon = IconMp3},
+                                         ClassifyCase{.name = "model.md2", .icon = IconMdl},
+                                         ClassifyCase{.name = "setup.ini", .icon = IconTxt},
+                                         ClassifyCase{.name = "PIC.BMP", .icon = IconUnknown},
+                                         ClassifyCase{.name = "xmpq", .icon = IconMp3},
+                                         ClassifyCase{.name = "a.dmp", .icon = IconUnknown},
+                                         ClassifyCase{.name = "a.bmp", .icon = IconBmp},
+                                         ClassifyCase{.name = "e1m1.gdb", .icon = IconGdb},
+                                         ClassifyCase{.name = "s.pcx", .icon = IconPcx},
+                                         ClassifyCase{.name = "s.tga", .icon = IconTga},
+                                         ClassifyCase{.name = "l.png", .icon = IconPng},
+                                         ClassifyCase{.name = "d.wav", .icon = IconWav},
+                                         ClassifyCase{.name = "m.bsp", .icon = IconBsp},
+                                         ClassifyCase{.name = "r.txt", .icon = IconTxt},
+                                         ClassifyCase{.name = "i.apd", .icon = IconApd},
+                                         ClassifyCase{.name = "mpx", .icon = IconMp3},
+                                         ClassifyCase{.name = "mp", .icon = IconUnknown},
+                                         ClassifyCase{.name = "", .icon = IconUnknown},
+                                         ClassifyCase{.name = "x.Mp3", .icon = IconUnknown},
+                                         ClassifyCase{.name = "noext", .icon = IconUnknown}));
 
 TEST(SizeText, PackedThenRealBothUnsigned) {
     DirectoryEntry e{};

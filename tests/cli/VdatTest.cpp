@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
@@ -994,13 +995,20 @@ TEST(VdatUsage, HelpShowsTheCommandsAndExitCodes) {
     const ProcessResult r = Vdat({"--help"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.err, "");
-    for (const char* word :
-         {"info",         "list",        "extract",          "test",      "create",
-          "-C",           "--version",   "Exit status",      "0 ",        "1 ",
-          "2 ",           "usage error", "COMMAND --help",   "--json",    "--null",
-          "--exclude",    "--to-stdout", "--keep-old-files", "--charset", "--store",
-          "--dereference"})
+    for (const char* word : {"info", "list", "extract", "test", "create", "-C", "--version",
+                             "COMMAND --help", "--json", "--null", "--exclude", "--to-stdout",
+                             "--keep-old-files", "--charset", "--store", "--dereference"})
         EXPECT_NE(r.out.find(word), std::string::npos) << word;
+    // Each exit status on a line of its own, after the heading, in order: a "0 " anywhere in
+    // the text (a default, a count) would not do.
+    const std::vector<std::string> lines = Lines(r.out);
+    const auto heading = std::find(lines.begin(), lines.end(), "Exit status:");
+    ASSERT_NE(heading, lines.end()) << r.out;
+    const std::vector<std::string> statuses(heading + 1, lines.end());
+    ASSERT_GE(statuses.size(), 4u) << r.out;
+    EXPECT_EQ(statuses[0], "  0  all done");
+    EXPECT_EQ(statuses[1].rfind("  1  the archive could not be opened", 0), 0u) << statuses[1];
+    EXPECT_EQ(statuses.back(), "  2  usage error");
 }
 
 TEST(VdatUsage, VersionIsTheProjectVersion) {

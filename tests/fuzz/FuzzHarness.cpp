@@ -12,6 +12,7 @@
 #include "MemoryMeter.h"
 #include "ParallelExtraction.h"
 #include "Recorders.h"
+#include "ResourceUse.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -218,17 +219,6 @@ void MakeDestination(const Workspace& w, const std::string& dest) {
         EXPECT_OR_FAIL(::symlink(target.c_str(), (dest + "/" + link[0]).c_str()) == 0,
                        "cannot make a symlink in " + dest);
     }
-}
-
-int OpenDescriptors() {
-    DIR* dir = ::opendir("/proc/self/fd");
-    if (!dir)
-        return -1;
-    int count = 0;
-    while (::readdir(dir))
-        ++count;
-    ::closedir(dir);
-    return count;
 }
 
 // ---- the model -----------------------------------------------------------------------------

@@ -31,14 +31,14 @@ struct Layout {
 };
 
 struct LinkCase {
-    std::string name;
-    std::function<void(const Layout&)> plant;                // puts the links in place
-    std::vector<std::pair<std::string, std::string>> stored; // entry name -> content
-    std::vector<std::pair<std::string, std::string>> packed;
+    std::string name{};
+    std::function<void(const Layout&)> plant{};                // puts the links in place
+    std::vector<std::pair<std::string, std::string>> stored{}; // entry name -> content
+    std::vector<std::pair<std::string, std::string>> packed{};
     std::uint32_t refused = 0;
-    std::string tree; // the destination afterwards
-    std::map<std::string, std::string> files;
-    std::vector<std::string> notWritten; // entries not written; the rest is written
+    std::string tree{}; // the destination afterwards
+    std::map<std::string, std::string> files{};
+    std::vector<std::string> notWritten{}; // entries not written; the rest is written
 };
 
 const std::string kPrecious = "precious: must stay as it is\n";
@@ -49,85 +49,83 @@ void Link(const std::string& target, const std::string& at) {
 
 std::vector<LinkCase> Cases() {
     return {
-        {"FolderSymlinkPointingOutside",
-         [](const Layout& l) { Link(l.outside, l.dest + "/linked"); },
-         {{"linked\\evil.txt", "escaped\n"}, {"ok.txt", "fine\n"}},
-         {{"linked\\deeper\\evil2.txt", "escaped too\n"}, {"sub\\ok2.txt", "fine too\n"}},
-         2,
-         "linked\nok.txt\nsub/\nsub/ok2.txt\n",
-         {{"ok.txt", "fine\n"}, {"sub/ok2.txt", "fine too\n"}},
-         {}},
-        {"FileSymlinkPointingOutside",
-         [](const Layout& l) { Link(l.outside + "/precious.txt", l.dest + "/victim.txt"); },
-         {{"victim.txt", "overwritten\n"}, {"ok.txt", "fine\n"}},
-         {{"victim2.txt", "not planted, written\n"}},
-         1,
-         "ok.txt\nvictim.txt\nvictim2.txt\n",
-         {{"ok.txt", "fine\n"}, {"victim2.txt", "not planted, written\n"}},
-         {}},
-        {"PackedEntryOnAFileSymlink",
-         [](const Layout& l) { Link(l.outside + "/precious.txt", l.dest + "/victim.txt"); },
-         {},
-         {{"victim.txt", "overwritten by a packed entry\n"}},
-         1,
-         "victim.txt\n",
-         {},
-         {}},
-        {"DanglingSymlinkPointingOutside",
-         [](const Layout& l) { Link(l.outside + "/created.txt", l.dest + "/dangling.txt"); },
-         {{"dangling.txt", "would create a file outside\n"}, {"ok.txt", "fine\n"}},
-         {},
-         1,
-         "dangling.txt\nok.txt\n",
-         {{"ok.txt", "fine\n"}},
-         {}},
-        {"SymlinkDeeperDown",
-         [](const Layout& l) {
-             ASSERT_EQ(::mkdir((l.dest + "/real").c_str(), 0755), 0);
-             Link("../../outside", l.dest + "/real/inner");
-         },
-         {{"real\\inner\\x.txt", "escaped\n"}, {"real\\y.txt", "fine\n"}},
-         {{"real\\inner\\sub\\z.txt", "escaped\n"}},
-         2,
-         "real/\nreal/inner\nreal/y.txt\n",
-         {{"real/y.txt", "fine\n"}},
-         {}},
-        {"SymlinkStayingInsideIsRefusedToo",
-         [](const Layout& l) {
-             ASSERT_EQ(::mkdir((l.dest + "/real").c_str(), 0755), 0);
-             Link("real", l.dest + "/alias");
-         },
-         {{"alias\\x.txt", "through a link\n"}, {"real\\x.txt", "direct\n"}},
-         {},
-         1,
-         "alias\nreal/\nreal/x.txt\n",
-         {{"real/x.txt", "direct\n"}},
-         {}},
-        {"HardLinkToAFileOutside",
-         [](const Layout& l) {
-             ASSERT_EQ(
-                 ::link((l.outside + "/precious.txt").c_str(), (l.dest + "/hard.txt").c_str()), 0);
-         },
-         {{"hard.txt", "replaced, not written through\n"}},
-         {},
-         0,
-         "hard.txt\n",
-         {{"hard.txt", "replaced, not written through\n"}},
-         {}},
+        {.name = "FolderSymlinkPointingOutside",
+         .plant = [](const Layout& l) { Link(l.outside, l.dest + "/linked"); },
+         .stored = {{"linked\\evil.txt", "escaped\n"}, {"ok.txt", "fine\n"}},
+         .packed = {{"linked\\deeper\\evil2.txt", "escaped too\n"}, {"sub\\ok2.txt", "fine too\n"}},
+         .refused = 2,
+         .tree = "linked\nok.txt\nsub/\nsub/ok2.txt\n",
+         .files = {{"ok.txt", "fine\n"}, {"sub/ok2.txt", "fine too\n"}}},
+        {.name = "FileSymlinkPointingOutside",
+         .plant =
+             [](const Layout& l) { Link(l.outside + "/precious.txt", l.dest + "/victim.txt"); },
+         .stored = {{"victim.txt", "overwritten\n"}, {"ok.txt", "fine\n"}},
+         .packed = {{"victim2.txt", "not planted, written\n"}},
+         .refused = 1,
+         .tree = "ok.txt\nvictim.txt\nvictim2.txt\n",
+         .files = {{"ok.txt", "fine\n"}, {"victim2.txt", "not planted, written\n"}}},
+        {.name = "PackedEntryOnAFileSymlink",
+         .plant =
+             [](const Layout& l) { Link(l.outside + "/precious.txt", l.dest + "/victim.txt"); },
+         .packed = {{"victim.txt", "overwritten by a packed entry\n"}},
+         .refused = 1,
+         .tree = "victim.txt\n"},
+        {.name = "DanglingSymlinkPointingOutside",
+         .plant =
+             [](const Layout& l) { Link(l.outside + "/created.txt", l.dest + "/dangling.txt"); },
+         .stored = {{"dangling.txt", "would create a file outside\n"}, {"ok.txt", "fine\n"}},
+         .refused = 1,
+         .tree = "dangling.txt\nok.txt\n",
+         .files = {{"ok.txt", "fine\n"}}},
+        {.name = "SymlinkDeeperDown",
+         .plant =
+             [](const Layout& l) {
+                 ASSERT_EQ(::mkdir((l.dest + "/real").c_str(), 0755), 0);
+                 Link("../../outside", l.dest + "/real/inner");
+             },
+         .stored = {{"real\\inner\\x.txt", "escaped\n"}, {"real\\y.txt", "fine\n"}},
+         .packed = {{"real\\inner\\sub\\z.txt", "escaped\n"}},
+         .refused = 2,
+         .tree = "real/\nreal/inner\nreal/y.txt\n",
+         .files = {{"real/y.txt", "fine\n"}}},
+        {.name = "SymlinkStayingInsideIsRefusedToo",
+         .plant =
+             [](const Layout& l) {
+                 ASSERT_EQ(::mkdir((l.dest + "/real").c_str(), 0755), 0);
+                 Link("real", l.dest + "/alias");
+             },
+         .stored = {{"alias\\x.txt", "through a link\n"}, {"real\\x.txt", "direct\n"}},
+         .refused = 1,
+         .tree = "alias\nreal/\nreal/x.txt\n",
+         .files = {{"real/x.txt", "direct\n"}}},
+        {.name = "HardLinkToAFileOutside",
+         .plant =
+             [](const Layout& l) {
+                 ASSERT_EQ(
+                     ::link((l.outside + "/precious.txt").c_str(), (l.dest + "/hard.txt").c_str()),
+                     0);
+             },
+         .stored = {{"hard.txt", "replaced, not written through\n"}},
+         .refused = 0,
+         .tree = "hard.txt\n",
+         .files = {{"hard.txt", "replaced, not written through\n"}}},
         // Root may write anything: the owner's write bit is what tells a file the user keeps.
-        {"ReadOnlyFileInTheWay",
-         [](const Layout& l) {
-             WriteFile(l.dest + "/kept.txt", kPrecious);
-             ASSERT_EQ(::chmod((l.dest + "/kept.txt").c_str(), 0444), 0);
-             WriteFile(l.dest + "/others-may-write.txt", kPrecious);
-             ASSERT_EQ(::chmod((l.dest + "/others-may-write.txt").c_str(), 0577), 0);
-         },
-         {{"kept.txt", "would replace a read-only file\n"}, {"ok.txt", "fine\n"}},
-         {{"others-may-write.txt", "packed, would replace it too\n"}},
-         0,
-         "kept.txt\nok.txt\nothers-may-write.txt\n",
-         {{"kept.txt", kPrecious}, {"ok.txt", "fine\n"}, {"others-may-write.txt", kPrecious}},
-         {"kept.txt", "others-may-write.txt"}},
+        {.name = "ReadOnlyFileInTheWay",
+         .plant =
+             [](const Layout& l) {
+                 WriteFile(l.dest + "/kept.txt", kPrecious);
+                 ASSERT_EQ(::chmod((l.dest + "/kept.txt").c_str(), 0444), 0);
+                 WriteFile(l.dest + "/others-may-write.txt", kPrecious);
+                 ASSERT_EQ(::chmod((l.dest + "/others-may-write.txt").c_str(), 0577), 0);
+             },
+         .stored = {{"kept.txt", "would replace a read-only file\n"}, {"ok.txt", "fine\n"}},
+         .packed = {{"others-may-write.txt", "packed, would replace it too\n"}},
+         .refused = 0,
+         .tree = "kept.txt\nok.txt\nothers-may-write.txt\n",
+         .files = {{"kept.txt", kPrecious},
+                   {"ok.txt", "fine\n"},
+                   {"others-may-write.txt", kPrecious}},
+         .notWritten = {"kept.txt", "others-may-write.txt"}},
     };
 }
 
@@ -401,13 +399,34 @@ TEST_P(InterruptedExtraction, LeavesNoPartOfAnEntryAndEndsByTheSignal) {
     EXPECT_EQ(ListTree(dest).find(".vdat-"), std::string::npos) << ListTree(dest);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Signals, InterruptedExtraction,
-    ::testing::Values(InterruptCase{"Interrupt", SIGINT, "1", false, 1},
-                      InterruptCase{"TerminateWithTwoJobs", SIGTERM, "2", false, 1},
-                      InterruptCase{"InterruptAReplacement", SIGINT, "2", true, 1},
-                      InterruptCase{"TerminateAReplacement", SIGTERM, "1", true, 1},
-                      InterruptCase{"InterruptTwice", SIGINT, "2", true, 2}),
-    [](const ::testing::TestParamInfo<InterruptCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Signals, InterruptedExtraction,
+                         ::testing::Values(InterruptCase{.name = "Interrupt",
+                                                         .signal = SIGINT,
+                                                         .jobs = "1",
+                                                         .replacing = false,
+                                                         .times = 1},
+                                           InterruptCase{.name = "TerminateWithTwoJobs",
+                                                         .signal = SIGTERM,
+                                                         .jobs = "2",
+                                                         .replacing = false,
+                                                         .times = 1},
+                                           InterruptCase{.name = "InterruptAReplacement",
+                                                         .signal = SIGINT,
+                                                         .jobs = "2",
+                                                         .replacing = true,
+                                                         .times = 1},
+                                           InterruptCase{.name = "TerminateAReplacement",
+                                                         .signal = SIGTERM,
+                                                         .jobs = "1",
+                                                         .replacing = true,
+                                                         .times = 1},
+                                           InterruptCase{.name = "InterruptTwice",
+                                                         .signal = SIGINT,
+                                                         .jobs = "2",
+                                                         .replacing = true,
+                                                         .times = 2}),
+                         [](const ::testing::TestParamInfo<InterruptCase>& info) {
+                             return info.param.name;
+                         });
 
 } // namespace

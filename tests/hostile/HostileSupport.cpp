@@ -1,4 +1,4 @@
-// Child processes, resource counters and scratch mounts for the hostile-archive tests.
+// Running vdat and scratch mounts for the hostile-archive tests.
 #include "HostileSupport.h"
 
 #include "TempDir.h"
@@ -13,90 +13,27 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define VDAT_HOSTILE_ASAN 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__)
-#define VDAT_HOSTILE_ASAN 1
-#endif
-
-#ifdef VDAT_HOSTILE_ASAN
-extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
-#endif
-
 namespace {
-VdatRun Run(const std::vector<std::string>& args, VdatLimits limits, int signal,
-            const std::function<bool()>& ready, int times) {
-    TempDir capture;
-    const std::string outPath = capture / "out", errPath = capture / "err";
+std::vector<std::string> VdatArgv(const std::vector<std::string>& args) {
     std::vector<std::string> argv{VDAT_BIN};
     argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> pointers;
-    for (std::string& a : argv)
-        pointers.push_back(a.data());
-    pointers.push_back(nullptr);
-
-    std::fflush(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int nothing = ::open("/dev/null", O_RDONLY);
-        if (out < 0 || err < 0 || nothing < 0)
-            ::_exit(127);
-        ::dup2(nothing, 0);
-        ::dup2(out, 1);
-        ::dup2(err, 2);
-        // Whatever this process ignores, vdat is run as from an interactive shell.
-        ::signal(SIGINT, SIG_DFL);
-        ::signal(SIGTERM, SIG_DFL);
-        if (limits.fileSizeLimit >= 0) {
-            // An ignored signal stays ignored across exec, so the write fails with EFBIG
-            // instead of killing vdat.
-            ::signal(SIGXFSZ, SIG_IGN);
-            rlimit limit{rlim_t(limits.fileSizeLimit), rlim_t(limits.fileSizeLimit)};
-            ::setrlimit(RLIMIT_FSIZE, &limit);
-        }
-        ::execv(pointers[0], pointers.data());
-        ::_exit(127);
-    }
-    VdatRun run;
-    int status = 0;
-    bool ended = pid <= 0;
-    rusage usage{};
-    for (; !ended && ready; ::usleep(1000)) {
-        ended = ::wait4(pid, &status, WNOHANG, &usage) == pid;
-        if (!ended && ready()) {
-            for (int i = 0; i < times; ++i) {
-                if (i > 0)
-                    ::usleep(2000); // apart, so the second is not merged into the first
-                ::kill(pid, signal);
-            }
-            break;
-        }
-    }
-    if (pid > 0 && (ended || ::wait4(pid, &status, 0, &usage) == pid)) {
-        if (WIFEXITED(status))
-            run.exitCode = WEXITSTATUS(status);
-        else if (WIFSIGNALED(status))
-            run.signal = WTERMSIG(status);
-    }
-    run.peakKiB = usage.ru_maxrss;
-    run.out = ReadFile(outPath);
-    run.err = ReadFile(errPath);
-    return run;
+    return argv;
 }
 } // namespace
 
 VdatRun RunVdat(const std::vector<std::string>& args, VdatLimits limits) {
-    return Run(args, limits, 0, nullptr, 0);
+    ProcessOptions options;
+    options.fileSizeLimit = limits.fileSizeLimit;
+    return RunProcess(VdatArgv(args), options);
 }
 
 VdatRun RunVdatAndSignal(const std::vector<std::string>& args, int signal,
                          const std::function<bool()>& ready, int times) {
-    return Run(args, {}, signal, ready, times);
+    ProcessOptions options;
+    options.signalWhen = ready;
+    options.signal = signal;
+    options.signalTimes = times;
+    return RunProcess(VdatArgv(args), options);
 }
 
 std::size_t Occurrences(const std::string& haystack, const std::string& needle) {
@@ -144,46 +81,6 @@ std::string SummaryLine(const ExtractSummary& s) {
     return "vdat: " + std::to_string(s.written) + " written, " + std::to_string(s.refused) +
            " refused, " + std::to_string(s.damaged) + " damaged, " + std::to_string(s.notWritten) +
            " not written\n";
-}
-
-std::size_t HeapInUse() {
-#ifdef VDAT_HOSTILE_ASAN
-    return __sanitizer_get_current_allocated_bytes();
-#else
-    const struct mallinfo2 info = ::mallinfo2();
-    return info.uordblks + info.hblkhd;
-#endif
-}
-
-bool UnderAddressSanitizer() {
-#ifdef VDAT_HOSTILE_ASAN
-    return true;
-#else
-    return false;
-#endif
-}
-
-std::size_t ResidentBytes() {
-    std::FILE* f = std::fopen("/proc/self/statm", "r");
-    unsigned long size = 0, resident = 0;
-    if (f) {
-        if (std::fscanf(f, "%lu %lu", &size, &resident) != 2)
-            resident = 0;
-        std::fclose(f);
-    }
-    return resident * std::size_t(::sysconf(_SC_PAGESIZE));
-}
-
-int OpenDescriptors() {
-    DIR* dir = ::opendir("/proc/self/fd");
-    if (!dir)
-        return -1;
-    int count = 0;
-    while (const dirent* d = ::readdir(dir))
-        if (d->d_name[0] != '.')
-            ++count;
-    ::closedir(dir);
-    return count - 1; // the one opendir itself holds
 }
 
 ScopedTmpfs::ScopedTmpfs(const std::string& folder, const std::string& options, bool readOnly)

@@ -3,25 +3,21 @@
 #pragma once
 
 #include "Extraction.h"
+#include "Process.h"
+#include "ResourceUse.h"
 
 #include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
 
-struct VdatRun {
-    int exitCode = -1; // -1: did not exit normally
-    int signal = 0;    // the signal that ended it, if one did
-    std::string out;
-    std::string err;
-    long peakKiB = 0; // the child's peak resident size
-};
+using VdatRun = ProcessResult;
 
 struct VdatLimits {
     long fileSizeLimit = -1; // RLIMIT_FSIZE for the child, with SIGXFSZ ignored; -1: none
 };
 
-// Runs build/bin/vdat with args and waits for it; its output is captured through files.
+// Runs build/bin/vdat with args and waits for it, capturing its output.
 VdatRun RunVdat(const std::vector<std::string>& args, VdatLimits limits = {});
 
 // Runs vdat as RunVdat does and, as soon as ready() is true (asked every millisecond while vdat
@@ -40,13 +36,6 @@ std::size_t VdatMessageLines(const std::string& err);
 
 // The line vdat extract ends with.
 std::string SummaryLine(const ExtractSummary& summary);
-
-// Live heap bytes, from the sanitizer's allocator when there is one, else from glibc.
-std::size_t HeapInUse();
-std::size_t ResidentBytes();
-// True under AddressSanitizer, whose quarantine and shadow memory make resident size meaningless.
-bool UnderAddressSanitizer();
-int OpenDescriptors();
 
 // A tmpfs mounted on an existing folder for the life of the object, when the system lets this
 // process mount (root with mount rights); Mounted() tells whether it did.

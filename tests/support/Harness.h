@@ -1,4 +1,4 @@
-// Shared scaffolding of the archive tests: a scratch folder, recording sinks and one DatArchive
+// Shared scaffolding of the library tests: a scratch folder, recording sinks and one DatArchive
 // wired to them, plus small file and memory helpers.
 #pragma once
 
@@ -6,11 +6,11 @@
 #include "DatArchive.h"
 #include "Extraction.h"
 #include "Recorders.h"
+#include "ResourceUse.h"
 #include "TempDir.h"
 
 #include <cstdint>
 #include <string>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 struct Harness {
@@ -37,13 +37,6 @@ struct Harness {
 // The message every failed open ends in: caption "Error!" and the exact text.
 inline RecordedMessage Error(std::string text) {
     return {std::move(text), "Error!"};
-}
-
-// Peak resident memory of this process so far, in KiB.
-inline long PeakRssKiB() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
 }
 
 inline long long FileSizeOf(const std::string& path) {
