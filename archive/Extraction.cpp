@@ -25,17 +25,6 @@ constexpr std::uint64_t kInflateSlack = 64;
 // Stored entries are copied in pieces of this size instead of through one real-size buffer.
 constexpr std::size_t kCopyPiece = 1024 * 1024;
 
-// The read window for small entries: entries up to a sixteenth of it are read through
-// it, and only while they come one after another (with gaps of at most a quarter of it, as
-// when two workers take turns); scattered entries read just their own bytes.
-constexpr std::size_t kWindowSize = 256 * 1024;
-constexpr std::size_t kWindowEntryLimit = kWindowSize / 16;
-constexpr std::uint64_t kWindowGap = kWindowSize / 4;
-
-std::uint64_t BytesAvailable(const DatArchive& archive, std::uint32_t offset) {
-    return archive.FileSize() > offset ? archive.FileSize() - offset : 0;
-}
-
 EntryResult Result(EntryOutcome outcome, const char* detail, int error = 0) {
     return {outcome, detail, error};
 }
@@ -131,48 +120,23 @@ bool EntryWriter::Obtain(Buffer& buffer, std::size_t bytes) {
 }
 
 void EntryWriter::ReleaseBuffers() {
-    for (Buffer* buffer : {&packed_, &real_, &window_}) {
+    for (Buffer* buffer : {&packed_, &real_}) {
         std::free(buffer->data);
         buffer->data = nullptr;
         buffer->capacity = 0;
     }
-    // The next command may read another archive, or this one changed on disk.
-    windowArchive_ = nullptr;
-    windowLength_ = 0;
-    lastEnd_ = 0;
+    bytes_.Release();
 }
 
-const unsigned char* EntryWriter::ReadThroughWindow(const DatArchive& archive, std::uint64_t begin,
-                                                    std::size_t length) {
-    const std::uint64_t end = begin + length;
-    const bool following = begin >= lastEnd_ && begin - lastEnd_ <= kWindowGap;
-    lastEnd_ = end;
-    if (length > kWindowEntryLimit || !Obtain(window_, kWindowSize))
-        return nullptr;
-    if (windowArchive_ != &archive || windowOpenCount_ != archive.OpenCount() ||
-        begin < windowStart_ || end > windowStart_ + windowLength_) {
-        windowArchive_ = &archive;
-        windowOpenCount_ = archive.OpenCount();
-        windowStart_ = begin;
-        windowLength_ =
-            ReadAt(archive.FileDescriptor(), window_.data, following ? kWindowSize : length, begin);
-        if (windowLength_ < length)
-            return nullptr;
-    }
-    return window_.data + (begin - windowStart_);
-}
-
-const unsigned char* EntryWriter::ReadPacked(const DatArchive& archive, const DirectoryEntry& entry,
-                                             bool& noMemory) {
+const unsigned char* EntryWriter::ReadPacked(const DirectoryEntry& entry, bool& noMemory) {
     noMemory = false;
-    if (const unsigned char* data = ReadThroughWindow(archive, entry.dataOffset, entry.packedSize))
+    if (const unsigned char* data = bytes_.ReadThroughWindow(entry.dataOffset, entry.packedSize))
         return data;
     if (!Obtain(packed_, entry.packedSize)) {
         noMemory = true;
         return nullptr;
     }
-    if (ReadAt(archive.FileDescriptor(), packed_.data, entry.packedSize, entry.dataOffset) <
-        entry.packedSize)
+    if (bytes_.ReadAt(packed_.data, entry.packedSize, entry.dataOffset) < entry.packedSize)
         return nullptr;
     return packed_.data;
 }
@@ -191,6 +155,7 @@ EntryWriter::PieceWrite EntryWriter::WriteInPieces(int out, const unsigned char*
 EntryResult EntryWriter::WriteEntry(const DatArchive& archive, std::uint32_t index,
                                     Destination& destination, MessageSink& messages) {
     const DirectoryEntry& entry = archive.Entries()[index].entry;
+    bytes_.Bind(archive);
     if (StopAsked())
         return Result(EntryOutcome::Stopped, "the run was stopped");
     const auto path = ParseEntryPath(archive.EntryName(index));
@@ -217,8 +182,8 @@ EntryResult EntryWriter::WriteEntry(const DatArchive& archive, std::uint32_t ind
                     Result(EntryOutcome::NotWritten, "cannot create the file", SystemError()));
     }
 
-    EntryResult result = entry.IsPacked() ? Inflate(archive, entry, output.fd, messages)
-                                          : CopyStored(archive, entry, output.fd, messages);
+    EntryResult result = entry.IsPacked() ? Inflate(entry, output.fd, messages)
+                                          : CopyStored(entry, output.fd, messages);
     if (::close(output.fd) != 0 && result.outcome != EntryOutcome::NotWritten &&
         result.outcome != EntryOutcome::Stopped)
         result = Fail(messages, archive.EntryName(index),
@@ -240,12 +205,11 @@ EntryResult EntryWriter::WriteEntry(const DatArchive& archive, std::uint32_t ind
     return result;
 }
 
-EntryResult EntryWriter::CopyStored(const DatArchive& archive, const DirectoryEntry& entry, int out,
-                                    MessageSink& messages) {
-    const std::uint64_t available = BytesAvailable(archive, entry.dataOffset);
+EntryResult EntryWriter::CopyStored(const DirectoryEntry& entry, int out, MessageSink& messages) {
+    const std::uint64_t available = bytes_.AvailableFrom(entry.dataOffset);
     const std::uint64_t length = std::min<std::uint64_t>(entry.realSize, available);
     // A small file is one write from the window: cheaper than setting up a copy in the kernel.
-    if (const unsigned char* data = ReadThroughWindow(archive, entry.dataOffset, length)) {
+    if (const unsigned char* data = bytes_.ReadThroughWindow(entry.dataOffset, length)) {
         if (out >= 0 && !WriteAll(out, data, length))
             return WriteFailed(out, messages, entry.Name());
         return length < entry.realSize
@@ -257,8 +221,8 @@ EntryResult EntryWriter::CopyStored(const DatArchive& archive, const DirectoryEn
     }
     std::uint64_t done = 0;
     if (out >= 0) {
-        switch (CopyInKernel(archive.FileDescriptor(), entry.dataOffset, out, length, done,
-                             [this] { return BetweenPieces(); })) {
+        switch (bytes_.CopyTo(out, entry.dataOffset, length, done,
+                              [this] { return BetweenPieces(); })) {
         case KernelCopy::Done:
             return done < entry.realSize
                        ? Result(EntryOutcome::Damaged, "data runs past the end of the archive")
@@ -273,8 +237,8 @@ EntryResult EntryWriter::CopyStored(const DatArchive& archive, const DirectoryEn
     }
     while (done < length) {
         const std::size_t want = std::size_t(std::min<std::uint64_t>(length - done, kCopyPiece));
-        const std::size_t got = ReadAt(archive.FileDescriptor(), real_.data, want,
-                                       std::uint64_t(entry.dataOffset) + done);
+        const std::size_t got =
+            bytes_.ReadAt(real_.data, want, std::uint64_t(entry.dataOffset) + done);
         if (got > 0 && out >= 0 && !WriteAll(out, real_.data, got))
             return WriteFailed(out, messages, entry.Name());
         done += got;
@@ -288,16 +252,15 @@ EntryResult EntryWriter::CopyStored(const DatArchive& archive, const DirectoryEn
     return Result(EntryOutcome::Written, "");
 }
 
-EntryResult EntryWriter::Inflate(const DatArchive& archive, const DirectoryEntry& entry, int out,
-                                 MessageSink& messages) {
-    if (entry.packedSize > BytesAvailable(archive, entry.dataOffset))
+EntryResult EntryWriter::Inflate(const DirectoryEntry& entry, int out, MessageSink& messages) {
+    if (entry.packedSize > bytes_.AvailableFrom(entry.dataOffset))
         return Result(EntryOutcome::Damaged, "data runs past the end of the archive");
     if (entry.realSize > kMaxInflateRatio * entry.packedSize + kInflateSlack)
         return Result(EntryOutcome::Damaged, "real size is more than the data can hold");
     if (entry.realSize > wholeLimit_ || entry.packedSize > wholeLimit_)
-        return InflateInPieces(archive, entry, out, messages);
+        return InflateInPieces(entry, out, messages);
     bool noMemory = !Obtain(real_, entry.realSize);
-    const unsigned char* packed = noMemory ? nullptr : ReadPacked(archive, entry, noMemory);
+    const unsigned char* packed = noMemory ? nullptr : ReadPacked(entry, noMemory);
     if (noMemory) {
         return Fail(messages, entry.Name(), Result(EntryOutcome::NotWritten, "no memory"));
     }
@@ -344,16 +307,17 @@ EntryResult EntryWriter::Inflate(const DatArchive& archive, const DirectoryEntry
 EntryResult EntryWriter::WriteEntryTo(const DatArchive& archive, std::uint32_t index, int out,
                                       MessageSink& messages) {
     const DirectoryEntry& entry = archive.Entries()[index].entry;
+    bytes_.Bind(archive);
     // The descriptor is the caller's and may hold more than this entry: never cut it short.
     ownsOutput_ = false;
-    const EntryResult result = entry.IsPacked() ? Inflate(archive, entry, out, messages)
-                                                : CopyStored(archive, entry, out, messages);
+    const EntryResult result =
+        entry.IsPacked() ? Inflate(entry, out, messages) : CopyStored(entry, out, messages);
     ownsOutput_ = true;
     return result;
 }
 
-EntryResult EntryWriter::InflateInPieces(const DatArchive& archive, const DirectoryEntry& entry,
-                                         int out, MessageSink& messages) {
+EntryResult EntryWriter::InflateInPieces(const DirectoryEntry& entry, int out,
+                                         MessageSink& messages) {
     const std::size_t inPiece = std::min<std::size_t>(entry.packedSize, kCopyPiece);
     const std::size_t outPiece = std::min<std::size_t>(std::max(entry.realSize, 1u), kCopyPiece);
     if (!Obtain(packed_, std::max<std::size_t>(inPiece, 1)) || !Obtain(real_, outPiece) ||
@@ -384,8 +348,7 @@ EntryResult EntryWriter::InflateInPieces(const DatArchive& archive, const Direct
                 return damaged("zlib stream does not inflate");
             const auto want =
                 std::size_t(std::min<std::uint64_t>(entry.packedSize - read, inPiece));
-            if (ReadAt(archive.FileDescriptor(), packed_.data, want, entry.dataOffset + read) <
-                want)
+            if (bytes_.ReadAt(packed_.data, want, entry.dataOffset + read) < want)
                 return damaged("cannot read the data");
             pieces_.Feed(packed_.data, want);
             read += want;
@@ -413,8 +376,8 @@ EntryResult EntryWriter::InflateInPieces(const DatArchive& archive, const Direct
 EntryResult EntryWriter::TestEntry(const DatArchive& archive, std::uint32_t index,
                                    MessageSink& messages) {
     const DirectoryEntry& entry = archive.Entries()[index].entry;
-    return entry.IsPacked() ? Inflate(archive, entry, -1, messages)
-                            : CopyStored(archive, entry, -1, messages);
+    bytes_.Bind(archive);
+    return entry.IsPacked() ? Inflate(entry, -1, messages) : CopyStored(entry, -1, messages);
 }
 
 Extractor::Extractor(const DatArchive& archive, MessageSink& messages, ProgressSink& progress)

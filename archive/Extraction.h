@@ -2,6 +2,7 @@
 // them in directory order with the progress bar moving.
 #pragma once
 
+#include "ArchiveBytes.h"
 #include "DatArchive.h"
 #include "Destination.h"
 #include "Inflate.h"
@@ -93,7 +94,10 @@ public:
     EntryResult TestEntry(const DatArchive& archive, std::uint32_t index, MessageSink& messages);
 
     // Staging buffers larger than this count as memory that cannot be obtained (a test seam).
-    void SetBufferLimit(std::size_t bytes) { bufferLimit_ = bytes; }
+    void SetBufferLimit(std::size_t bytes) {
+        bufferLimit_ = bytes;
+        bytes_.SetMemoryLimit(bytes);
+    }
     // Packed entries larger than this are inflated in pieces (a test seam; kWholeEntryLimit).
     void SetWholeEntryLimit(std::size_t bytes) { wholeLimit_ = bytes; }
     // Called between the pieces of one entry, so a window can repaint during a large one.
@@ -105,7 +109,9 @@ public:
     const std::atomic<bool>* StopFlag() const { return stop_; }
     // Gives the staging buffers back; the next entry obtains them anew.
     void ReleaseBuffers();
-    std::size_t BufferBytes() const { return packed_.capacity + real_.capacity + window_.capacity; }
+    std::size_t BufferBytes() const {
+        return packed_.capacity + real_.capacity + bytes_.WindowBytes();
+    }
 
 private:
     struct Buffer {
@@ -115,20 +121,12 @@ private:
     };
     bool Obtain(Buffer& buffer, std::size_t bytes);
     // out < 0: read and check only.
-    EntryResult CopyStored(const DatArchive& archive, const DirectoryEntry& entry, int out,
-                           MessageSink& messages);
-    EntryResult Inflate(const DatArchive& archive, const DirectoryEntry& entry, int out,
-                        MessageSink& messages);
-    EntryResult InflateInPieces(const DatArchive& archive, const DirectoryEntry& entry, int out,
-                                MessageSink& messages);
+    EntryResult CopyStored(const DirectoryEntry& entry, int out, MessageSink& messages);
+    EntryResult Inflate(const DirectoryEntry& entry, int out, MessageSink& messages);
+    EntryResult InflateInPieces(const DirectoryEntry& entry, int out, MessageSink& messages);
 
-    // Where the archive's bytes [begin, begin + length) are now, read through the window; null
-    // when they are too many for it or the file does not hold them all.
-    const unsigned char* ReadThroughWindow(const DatArchive& archive, std::uint64_t begin,
-                                           std::size_t length);
     // Where the entry's packed bytes are now, or null when the file does not hold them all.
-    const unsigned char* ReadPacked(const DatArchive& archive, const DirectoryEntry& entry,
-                                    bool& noMemory);
+    const unsigned char* ReadPacked(const DirectoryEntry& entry, bool& noMemory);
     enum class PieceWrite { Done, Failed, Stopped };
     PieceWrite WriteInPieces(int out, const unsigned char* data, std::size_t length) const;
     // A file left half-written is emptied, unless it is a descriptor the caller handed in.
@@ -146,14 +144,7 @@ private:
 
     Buffer packed_;
     Buffer real_;
-    // Small entries usually lie one after another: one read of the archive brings the packed
-    // data of hundreds of them. The window holds the bytes from windowStart_ on.
-    Buffer window_;
-    const DatArchive* windowArchive_ = nullptr;
-    std::uint64_t windowOpenCount_ = 0;
-    std::uint64_t windowStart_ = 0;
-    std::size_t windowLength_ = 0;
-    std::uint64_t lastEnd_ = 0; // where the previous entry's packed data ended
+    ArchiveBytes bytes_; // bound to the archive of the entry being written
     std::size_t bufferLimit_ = SIZE_MAX;
     bool ownsOutput_ = true;
     std::size_t wholeLimit_ = kWholeEntryLimit;
