@@ -170,16 +170,16 @@ int ParseOptions(int argc, char** argv, Options& options) {
         std::printf("vdat %s\n", kVdatVersion);
         return kExitOk;
     }
-    const CommandSpec* spec = nullptr;
+    const CommandSpec* chosen = nullptr;
     for (const CommandSpec& c : kCommands)
         if (first == c.name)
-            spec = &c;
-    if (!spec) {
+            chosen = &c;
+    if (!chosen) {
         if (first.size() > 1 && first[0] == '-')
             return UsageError("", "unknown option '" + first + "'");
         return UsageError("", "unknown command '" + first + "'");
     }
-    options.command = spec->command;
+    options.command = chosen->command;
 
     // The command takes argv[0]'s place, so getopt_long sees its options only.
     const int count = argc - 1;
@@ -188,28 +188,28 @@ int ParseOptions(int argc, char** argv, Options& options) {
     optind = 1;
     for (;;) {
         int index = -1;
-        const int c = getopt_long(count, args, spec->shortOptions, kLongOptions, &index);
+        const int c = getopt_long(count, args, chosen->shortOptions, kLongOptions, &index);
         if (c == -1)
             break;
         const std::string given = optind - 1 < count ? args[optind - 1] : "";
         if (c == '?') {
             const std::string name =
                 optopt && optopt < 256 ? std::string("-") + char(optopt) : given;
-            return UsageError(spec->name, "unknown option '" + name + "'");
+            return UsageError(chosen->name, "unknown option '" + name + "'");
         }
         if (c == ':') {
             const std::string name = given.rfind("--", 0) == 0 ? given.substr(0, given.find('='))
                                                                : std::string("-") + char(optopt);
-            return UsageError(spec->name, "option '" + name + "' needs a value");
+            return UsageError(chosen->name, "option '" + name + "' needs a value");
         }
-        if (!Accepts(spec->command, c)) {
+        if (!Accepts(chosen->command, c)) {
             const std::string name = index >= 0 ? std::string("--") + kLongOptions[index].name
                                                 : std::string("-") + char(c);
-            return UsageError(spec->name, "unknown option '" + name + "'");
+            return UsageError(chosen->name, "unknown option '" + name + "'");
         }
         switch (c) {
         case kHelp:
-            std::fputs(spec->usage, stdout);
+            std::fputs(chosen->usage, stdout);
             return kExitOk;
         case 'l':
             options.longList = true;
@@ -223,18 +223,18 @@ int ParseOptions(int argc, char** argv, Options& options) {
         case kCharset:
             options.charset = optarg;
             if (options.charset.empty())
-                return UsageError(spec->name, "--charset needs a code page");
+                return UsageError(chosen->name, "--charset needs a code page");
             break;
         case 'C':
             options.directory = optarg;
             if (options.directory.empty())
-                return UsageError(spec->name, "-C needs a folder");
+                return UsageError(chosen->name, "-C needs a folder");
             break;
         case 'j': {
             char* end = nullptr;
             const long n = std::strtol(optarg, &end, 10);
             if (!*optarg || *end != '\0' || n < 1 || n > 256)
-                return UsageError(spec->name, "-j needs a number from 1 to 256");
+                return UsageError(chosen->name, "-j needs a number from 1 to 256");
             options.jobs = unsigned(n);
             break;
         }
@@ -265,16 +265,16 @@ int ParseOptions(int argc, char** argv, Options& options) {
         }
     }
     if (options.json && (options.longList || options.nullEnded))
-        return UsageError(spec->name, "--json goes with neither -l nor -0");
+        return UsageError(chosen->name, "--json goes with neither -l nor -0");
 
     if (optind >= count)
-        return UsageError(spec->name, std::string("'") + spec->name + "' needs an ARCHIVE");
+        return UsageError(chosen->name, std::string("'") + chosen->name + "' needs an ARCHIVE");
     options.archive = args[optind++];
     if (options.archive.empty())
-        return UsageError(spec->name, "the ARCHIVE name is empty");
-    if (!spec->operands && optind < count)
-        return UsageError(spec->name,
-                          std::string("'") + spec->name + "' takes exactly one ARCHIVE");
+        return UsageError(chosen->name, "the ARCHIVE name is empty");
+    if (!chosen->operands && optind < count)
+        return UsageError(chosen->name,
+                          std::string("'") + chosen->name + "' takes exactly one ARCHIVE");
     for (; optind < count; ++optind)
         options.operands.push_back(args[optind]);
     return -1;

@@ -27,8 +27,9 @@ bool IsGold(QRgb c) {
 }
 
 TEST(Pictures, EveryPictureIsCompiledIn) {
-    for (const char* name : {"app-icon.ico", "app-icon_16.png", "app-icon_32.png", "app-icon_48.png",
-                             "state-pictures.bmp", "file-type-pictures.bmp", "banner.bmp"})
+    for (const char* name :
+         {"app-icon.ico", "app-icon_16.png", "app-icon_32.png", "app-icon_48.png",
+          "state-pictures.bmp", "file-type-pictures.bmp", "banner.bmp"})
         EXPECT_TRUE(QFile::exists(QStringLiteral(":/res/") + QLatin1String(name))) << name;
 }
 
