@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string_view>
 
-inline constexpr std::uint32_t ArchiveMagic = 0x54414456; // the bytes "VDAT"
+inline constexpr std::uint32_t kArchiveMagic = 0x54414456; // the bytes "VDAT"
 inline constexpr std::size_t kHeaderSize = 12;
 inline constexpr std::size_t kDirectoryEntrySize = 144;
 inline constexpr std::size_t kNameFieldSize = 128;

@@ -154,7 +154,7 @@ bool ArchiveWriter::Finish() {
         overflow_ = true;
         return false;
     }
-    const ArchiveHeader header{ArchiveMagic, std::uint32_t(position_),
+    const ArchiveHeader header{kArchiveMagic, std::uint32_t(position_),
                                std::uint32_t(directoryBytes)};
     // Records go out in large pieces: one write per record would cost a system call each.
     constexpr std::size_t kRecordsPerPiece = 1820;

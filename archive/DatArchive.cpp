@@ -78,7 +78,7 @@ bool DatArchive::Open(std::string_view path) {
     unsigned char header[kHeaderSize] = {};
     std::size_t got = ReadAt(fd, header, sizeof header, 0);
     identifier_ = ReadLE32(header);
-    if (identifier_ != ArchiveMagic || got < kHeaderSize) {
+    if (identifier_ != kArchiveMagic || got < kHeaderSize) {
         char text[64];
         std::snprintf(text, sizeof text, "It`s not DAT file!\niD:0x%8X", identifier_);
         messages_.ShowMessage(text, kErrorCaption);

@@ -65,7 +65,7 @@ protected:
 void BM_TreeListFill(benchmark::State& state) {
     const int count = int(state.range(0));
     const std::vector<Entry> entries = makeEntries(count);
-    QPixmap pictures(12 * ListView::PictureSize, ListView::PictureSize);
+    QPixmap pictures(12 * ListView::kPictureSize, ListView::kPictureSize);
     pictures.fill(QColor(255, 0, 255));
 
     double heapPerRecord = 0;

@@ -30,19 +30,19 @@ public:
         if (index.column() == 0) {
             const ListRow& row = m_view->m_model->rowAt(index);
             style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, widget);
-            int x = opt.rect.left() + std::max(0, row.indent) * ListView::PictureSize;
-            const int y = opt.rect.top() + (opt.rect.height() - ListView::PictureSize) / 2;
+            int x = opt.rect.left() + std::max(0, row.indent) * ListView::kPictureSize;
+            const int y = opt.rect.top() + (opt.rect.height() - ListView::kPictureSize) / 2;
             painter->save();
             painter->setClipRect(opt.rect);
             // The areas stay reserved whenever the list has such pictures, so every row's text
             // starts where its click areas say it does.
             if (!m_view->m_statePictures.empty()) {
                 drawPicture(painter, m_view->m_statePictures, row.statePicture - 1, x, y);
-                x += ListView::PictureSize;
+                x += ListView::kPictureSize;
             }
             if (!m_view->m_smallPictures.empty()) {
                 drawPicture(painter, m_view->m_smallPictures, row.smallPicture, x, y);
-                x += ListView::PictureSize;
+                x += ListView::kPictureSize;
             }
             painter->restore();
             opt.rect.setLeft(x);
@@ -191,10 +191,10 @@ QRect ListView::smallPictureRect(int row) const {
     if (row < 0 || row >= rowCount() || columnCount() == 0)
         return {};
     const QRect cell = visualRect(m_model->index(row, 0));
-    int x = cell.left() + std::max(0, rowIndent(row)) * PictureSize;
+    int x = cell.left() + std::max(0, rowIndent(row)) * kPictureSize;
     if (!m_statePictures.empty())
-        x += PictureSize;
-    const int width = m_smallPictures.empty() ? 0 : PictureSize;
+        x += kPictureSize;
+    const int width = m_smallPictures.empty() ? 0 : kPictureSize;
     return QRect(x, cell.top(), width, cell.height());
 }
 
@@ -315,11 +315,11 @@ std::vector<QPixmap> ListView::cutStrip(const QPixmap& strip, const QColor& mask
         return pictures;
     QPixmap masked = strip;
     masked.setMask(strip.createMaskFromColor(mask, Qt::MaskInColor));
-    const int count = strip.width() / PictureSize;
+    const int count = strip.width() / kPictureSize;
     pictures.reserve(std::size_t(count));
     for (int i = 0; i < count; ++i)
         pictures.push_back(
-            masked.copy(i * PictureSize, 0, PictureSize, std::min(strip.height(), PictureSize)));
+            masked.copy(i * kPictureSize, 0, kPictureSize, std::min(strip.height(), kPictureSize)));
     return pictures;
 }
 
@@ -335,7 +335,7 @@ void ListView::keepSelectionColours() {
 
 void ListView::updateRowHeight() {
     QHeaderView* rows = verticalHeader();
-    const int height = std::max(PictureSize + 1, fontMetrics().height() + 2);
+    const int height = std::max(kPictureSize + 1, fontMetrics().height() + 2);
     rows->setMinimumSectionSize(std::min(rows->minimumSectionSize(), height));
     rows->setDefaultSectionSize(height);
 }

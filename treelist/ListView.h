@@ -29,7 +29,7 @@ public:
     using TextSource = ListViewModel::TextSource;
 
     // Width of one picture, and of one level of indent.
-    static constexpr int PictureSize = 16;
+    static constexpr int kPictureSize = 16;
 
     explicit ListView(QWidget* parent = nullptr);
     ~ListView() override;

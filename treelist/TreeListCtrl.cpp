@@ -24,7 +24,7 @@ TreeListCtrl::TreeListCtrl(QWidget* parent) : ListView(parent) {
     setExtendedStyle(GridLines | FullRowSelect);
     // Both state pictures are wholly the mask colour: the state area is there to be clicked,
     // not seen.
-    QImage blank(2 * PictureSize, PictureSize, QImage::Format_RGB32);
+    QImage blank(2 * kPictureSize, kPictureSize, QImage::Format_RGB32);
     blank.fill(kStateMask);
     m_stateImages = QPixmap::fromImage(blank);
     setStateImages(m_stateImages, kStateMask);
@@ -162,7 +162,7 @@ void TreeListCtrl::OnClick(int row, const QPoint& point) {
     // The state area ends where the picture begins and starts 16 px earlier, where the indent
     // ends. Measured from the picture, not from x = 0, it stays under the mouse when the list is
     // scrolled sideways.
-    if (point.x() <= picture.left() - PictureSize)
+    if (point.x() <= picture.left() - kPictureSize)
         return;
     if (m_items[std::size_t(item)].collapsed)
         ExpandRow(row, false);

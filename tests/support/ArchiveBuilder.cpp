@@ -60,7 +60,7 @@ std::string ArchiveBuilder::Build() const {
     // The header's fields a test asked to be wrong.
     std::string& out = output.Bytes();
     std::string header;
-    PutLE32(header, identifier.value_or(ArchiveMagic));
+    PutLE32(header, identifier.value_or(kArchiveMagic));
     PutLE32(header, directoryOffset.value_or(ReadLE32(reinterpret_cast<unsigned char*>(&out[4]))));
     PutLE32(header, directorySize.value_or(ReadLE32(reinterpret_cast<unsigned char*>(&out[8]))));
     out.replace(0, kHeaderSize, header);
