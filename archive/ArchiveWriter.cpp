@@ -36,17 +36,7 @@ bool FileOutput::Append(const void* data, std::size_t length) {
 }
 
 bool FileOutput::WriteAt(std::uint64_t offset, const void* data, std::size_t length) {
-    const auto* in = static_cast<const unsigned char*>(data);
-    std::size_t done = 0;
-    while (done < length) {
-        const ssize_t n = ::pwrite(fd_, in + done, length - done, off_t(offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += std::size_t(n);
-    }
-    return true;
+    return WriteAllAt(fd_, data, length, offset);
 }
 
 void EncodeHeader(const ArchiveHeader& header, unsigned char (&bytes)[kHeaderSize]) {

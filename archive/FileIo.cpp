@@ -46,13 +46,17 @@ std::size_t ReadAt(int fd, void* buffer, std::size_t length, std::uint64_t offse
     return done;
 }
 
-bool WriteAll(int fd, const void* data, std::size_t length) {
+namespace {
+// Writes at offset (pwrite), or at the file's position when there is none (write).
+bool WriteWhole(int fd, const void* data, std::size_t length, const std::uint64_t* offset) {
     // Large single writes were several times slower in the kernel than 256 KiB pieces.
     constexpr std::size_t kPiece = 256 * 1024;
     const auto* in = static_cast<const unsigned char*>(data);
     std::size_t done = 0;
     while (done < length) {
-        ssize_t n = ::write(fd, in + done, std::min(kPiece, length - done));
+        const std::size_t piece = std::min(kPiece, length - done);
+        const ssize_t n = offset ? ::pwrite(fd, in + done, piece, off_t(*offset + done))
+                                 : ::write(fd, in + done, piece);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -60,6 +64,15 @@ bool WriteAll(int fd, const void* data, std::size_t length) {
         done += std::size_t(n);
     }
     return true;
+}
+} // namespace
+
+bool WriteAll(int fd, const void* data, std::size_t length) {
+    return WriteWhole(fd, data, length, nullptr);
+}
+
+bool WriteAllAt(int fd, const void* data, std::size_t length, std::uint64_t offset) {
+    return WriteWhole(fd, data, length, &offset);
 }
 
 bool CopyInKernelPiece(int in, std::uint64_t& offset, int out, std::size_t length,

@@ -17,6 +17,8 @@ std::size_t ReadAt(int fd, void* buffer, std::size_t length, std::uint64_t offse
 
 // Writes all of data, in pieces the kernel handles well; false if any of it could not be written.
 bool WriteAll(int fd, const void* data, std::size_t length);
+// The same at offset, leaving the file's position where it was.
+bool WriteAllAt(int fd, const void* data, std::size_t length, std::uint64_t offset);
 
 // Copies length bytes from in at offset to the end of out inside the kernel, without passing
 // through our memory, in pieces with afterPiece() between them (Stopped when it returns false).

@@ -76,18 +76,24 @@ void ReportEntry(std::string_view name, const EntryResult& result) {
 
 // Opens and loads the archive; false if it could not be opened. cutShort tells whether the
 // directory held fewer records than the header claims.
-bool Load(DatArchive& archive, const std::string& path, bool& cutShort) {
-    if (!archive.Open(path))
-        return false;
-    archive.LoadDirectory();
-    cutShort = archive.IsDirectoryCutShort();
-    return true;
-}
-
 void Attach(TerminalMessages& messages, const DatArchive& archive, const Options& options) {
     messages.subject = options.archive;
     messages.archive = &archive;
     messages.entryLines = true;
+}
+
+// For the commands that go through the entries: the names' code page, then the archive and its
+// whole directory. kExitOk, or the status to end with.
+int Load(DatArchive& archive, TerminalMessages& messages, const Options& options,
+         NameCharset& charset, bool& cutShort) {
+    Attach(messages, archive, options);
+    if (!OpenCharset(charset, options.charset))
+        return kExitUsage;
+    if (!archive.Open(options.archive))
+        return kExitFailed;
+    archive.LoadDirectory();
+    cutShort = archive.IsDirectoryCutShort();
+    return kExitOk;
 }
 
 unsigned Jobs(const Options& options) {
@@ -169,13 +175,10 @@ int RunTest(const Options& options) {
     NullListSink list;
     NullProgressSink progress;
     DatArchive archive(messages, list, progress);
-    Attach(messages, archive, options);
     NameCharset charset;
-    if (!OpenCharset(charset, options.charset))
-        return kExitUsage;
     bool cutShort = false;
-    if (!Load(archive, options.archive, cutShort))
-        return kExitFailed;
+    if (const int status = Load(archive, messages, options, charset, cutShort); status != kExitOk)
+        return status;
     const EntryNames names = ReadNames(archive, charset);
     std::vector<std::uint32_t> all(archive.Entries().size());
     for (std::uint32_t i = 0; i < all.size(); ++i)
@@ -200,13 +203,10 @@ int RunExtract(const Options& options) {
     NullListSink list;
     NullProgressSink loading;
     DatArchive archive(messages, list, loading);
-    Attach(messages, archive, options);
     NameCharset charset;
-    if (!OpenCharset(charset, options.charset))
-        return kExitUsage;
     bool cutShort = false;
-    if (!Load(archive, options.archive, cutShort))
-        return kExitFailed;
+    if (const int status = Load(archive, messages, options, charset, cutShort); status != kExitOk)
+        return status;
 
     EntryNames names = ReadNames(archive, charset);
     std::vector<NamePattern> patterns, excludes;
