@@ -12,7 +12,7 @@ std::atomic<int> gSignal{0};
 static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
               "a signal handler may only touch lock-free atomics");
 
-constexpr int kSignals[] = {SIGINT, SIGTERM};
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 struct sigaction gPrevious[std::size(kSignals)];
 bool gInstalled[std::size(kSignals)];
 
@@ -65,5 +65,5 @@ void Interruption::EndBySignal() {
     sigaddset(&only, signal);
     ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
     ::raise(signal);
-    ::_exit(128 + signal); // not reached: the default action of both signals ends the process
+    ::_exit(128 + signal); // not reached: the default action of each signal ends the process
 }

@@ -1,15 +1,15 @@
-// Ctrl-C (SIGINT) and SIGTERM during a long command: the handler only raises a flag that the
-// workers look at between pieces, so whatever was being written is cleaned up before the
-// program ends. It then ends by the same signal, so a calling shell or script sees that it was
-// interrupted (130, 143) and stops too.
+// Ctrl-C (SIGINT), SIGTERM and a closed terminal (SIGHUP) during a long command: the handler
+// only raises a flag that the workers look at between pieces, so whatever was being written is
+// cleaned up before the program ends. It then ends by the same signal, so a calling shell or
+// script sees that it was interrupted (130, 143, 129) and stops too.
 #pragma once
 
 #include <atomic>
 
 class Interruption {
 public:
-    // Catches SIGINT and SIGTERM until EndBySignal or destruction; a signal that was ignored
-    // when the program started (a background job, nohup) stays ignored.
+    // Catches SIGINT, SIGTERM and SIGHUP until EndBySignal or destruction; a signal that was
+    // ignored when the program started (a background job, nohup) stays ignored.
     Interruption();
     ~Interruption();
     Interruption(const Interruption&) = delete;

@@ -51,6 +51,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
             ::_exit(127);
         ::signal(SIGINT, SIG_DFL);
         ::signal(SIGTERM, SIG_DFL);
+        ::signal(SIGHUP, SIG_DFL);
         if (options.fileSizeLimit >= 0) {
             // An ignored signal stays ignored across exec, so the write fails with EFBIG
             // instead of killing the program.

@@ -25,6 +25,6 @@ struct ProcessOptions {
     int signalTimes = 1;
 };
 
-// argv[0] is the program's path. stdin reads from /dev/null. SIGINT and SIGTERM are as from an
-// interactive shell, whatever this process does with them.
+// argv[0] is the program's path. stdin reads from /dev/null. SIGINT, SIGTERM and SIGHUP are as
+// from an interactive shell, whatever this process does with them.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
