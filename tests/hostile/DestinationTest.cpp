@@ -399,37 +399,16 @@ TEST_P(InterruptedExtraction, LeavesNoPartOfAnEntryAndEndsByTheSignal) {
     EXPECT_EQ(ListTree(dest).find(".vdat-"), std::string::npos) << ListTree(dest);
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, InterruptedExtraction,
-                         ::testing::Values(InterruptCase{.name = "Interrupt",
-                                                         .signal = SIGINT,
-                                                         .jobs = "1",
-                                                         .replacing = false,
-                                                         .times = 1},
-                                           InterruptCase{.name = "TerminateWithTwoJobs",
-                                                         .signal = SIGTERM,
-                                                         .jobs = "2",
-                                                         .replacing = false,
-                                                         .times = 1},
-                                           InterruptCase{.name = "InterruptAReplacement",
-                                                         .signal = SIGINT,
-                                                         .jobs = "2",
-                                                         .replacing = true,
-                                                         .times = 1},
-                                           InterruptCase{.name = "TerminateAReplacement",
-                                                         .signal = SIGTERM,
-                                                         .jobs = "1",
-                                                         .replacing = true,
-                                                         .times = 1},
-                                           InterruptCase{.name = "HangUp",
-                                                         .signal = SIGHUP,
-                                                         .jobs = "2",
-                                                         .replacing = false,
-                                                         .times = 1},
-                                           InterruptCase{.name = "InterruptTwice",
-                                                         .signal = SIGINT,
-                                                         .jobs = "2",
-                                                         .replacing = true,
-                                                         .times = 2}),
+const InterruptCase kInterruptCases[] = {
+    {.name = "Interrupt", .signal = SIGINT, .jobs = "1", .replacing = false, .times = 1},
+    {.name = "Terminate", .signal = SIGTERM, .jobs = "2", .replacing = false, .times = 1},
+    {.name = "InterruptReplacing", .signal = SIGINT, .jobs = "2", .replacing = true, .times = 1},
+    {.name = "TerminateReplacing", .signal = SIGTERM, .jobs = "1", .replacing = true, .times = 1},
+    {.name = "HangUp", .signal = SIGHUP, .jobs = "2", .replacing = false, .times = 1},
+    {.name = "InterruptTwice", .signal = SIGINT, .jobs = "2", .replacing = true, .times = 2},
+};
+
+INSTANTIATE_TEST_SUITE_P(Signals, InterruptedExtraction, ::testing::ValuesIn(kInterruptCases),
                          [](const ::testing::TestParamInfo<InterruptCase>& info) {
                              return info.param.name;
                          });
