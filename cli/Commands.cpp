@@ -74,8 +74,6 @@ void ReportEntry(std::string_view name, const EntryResult& result) {
     }
 }
 
-// Opens and loads the archive; false if it could not be opened. cutShort tells whether the
-// directory held fewer records than the header claims.
 void Attach(TerminalMessages& messages, const DatArchive& archive, const Options& options) {
     messages.subject = options.archive;
     messages.archive = &archive;
@@ -83,7 +81,8 @@ void Attach(TerminalMessages& messages, const DatArchive& archive, const Options
 }
 
 // For the commands that go through the entries: the names' code page, then the archive and its
-// whole directory. kExitOk, or the status to end with.
+// whole directory. kExitOk, or the status to end with; cutShort tells whether the directory held
+// fewer records than the header claims.
 int Load(DatArchive& archive, TerminalMessages& messages, const Options& options,
          NameCharset& charset, bool& cutShort) {
     Attach(messages, archive, options);
