@@ -4,9 +4,9 @@
 #include "Extraction.h"
 
 #include "ArchiveBuilder.h"
+#include "Harness.h"
 #include "HostileSupport.h"
 #include "InflateOracle.h"
-#include "Recorders.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -390,10 +390,8 @@ TEST_P(OneDefect, LibraryAndVdatAgreeOnWhatIsRefusedAndWritten) {
         SCOPED_TRACE(wholeLimit ? "library" : "library, inflating in pieces");
         const std::string libraryDest = dir / (wholeLimit ? "library" : "pieces");
         ::mkdir(libraryDest.c_str(), 0755);
-        MessageRecorder messages;
-        ListRecorder list;
-        ProgressRecorder progress;
-        DatArchive archive(messages, list, progress);
+        RecordedArchive recorded;
+        auto& [messages, list, progress, archive] = recorded;
         const bool opened = archive.Open(archivePath);
         EXPECT_EQ(opened, c.opens);
         if (opened)
@@ -439,10 +437,8 @@ TEST_P(OneDefect, EveryStreamInflatesAsUncompressHasIt) {
     TempDir dir;
     const std::string archivePath = dir / "archive.dat";
     WriteFile(archivePath, c.archive);
-    MessageRecorder messages;
-    ListRecorder list;
-    ProgressRecorder progress;
-    DatArchive archive(messages, list, progress);
+    RecordedArchive recorded;
+    auto& [messages, list, progress, archive] = recorded;
     if (!archive.Open(archivePath))
         return;
     archive.LoadDirectory();

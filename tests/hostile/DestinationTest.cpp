@@ -8,8 +8,8 @@
 #include "Extraction.h"
 
 #include "ArchiveBuilder.h"
+#include "Harness.h"
 #include "HostileSupport.h"
-#include "Recorders.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -212,10 +212,8 @@ TEST_P(LinksInTheDestination, RefusesWhatGoesThroughALinkAndWritesTheRest) {
         const Layout l = MakeWorld(dir, "library");
         const auto outsideBefore = Contents(l.outside);
         const auto linksBefore = Contents(l.dest);
-        MessageRecorder messages;
-        ListRecorder list;
-        ProgressRecorder progress;
-        DatArchive archive(messages, list, progress);
+        RecordedArchive recorded;
+        auto& [messages, list, progress, archive] = recorded;
         ASSERT_TRUE(archive.Open(archivePath));
         archive.LoadDirectory();
         Extractor extractor(archive, messages, progress);
@@ -284,10 +282,8 @@ TEST(ReplacementInTheDestination, PassesOverWhateverHoldsATemporaryName) {
     const auto outsideBefore = Contents(l.outside);
     const auto destBefore = Contents(l.dest);
 
-    MessageRecorder messages;
-    ListRecorder list;
-    ProgressRecorder progress;
-    DatArchive archive(messages, list, progress);
+    RecordedArchive recorded;
+    auto& [messages, list, progress, archive] = recorded;
     ASSERT_TRUE(archive.Open(archivePath));
     archive.LoadDirectory();
     Destination destination;

@@ -5,8 +5,8 @@
 #include "Extraction.h"
 
 #include "ArchiveBuilder.h"
+#include "Harness.h"
 #include "HostileSupport.h"
-#include "Recorders.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -239,10 +239,8 @@ TEST_P(FailingDestination, ReportsEveryEntryThatCouldNotBeWritten) {
             GTEST_SKIP() << "this system does not allow " << c.name;
         if (c.overOldFiles)
             PlantOldFiles(libraryDest);
-        MessageRecorder messages;
-        ListRecorder list;
-        ProgressRecorder progress;
-        DatArchive archive(messages, list, progress);
+        RecordedArchive recorded;
+        auto& [messages, list, progress, archive] = recorded;
         ASSERT_TRUE(archive.Open(archivePath));
         archive.LoadDirectory();
         Extractor extractor(archive, messages, progress);

@@ -1,5 +1,5 @@
-// Shared scaffolding of the library tests: a scratch folder, recording sinks and one DatArchive
-// wired to them, plus small file and memory helpers.
+// Shared scaffolding of the library tests: recording sinks and one DatArchive wired to them, a
+// scratch folder, plus small file and memory helpers.
 #pragma once
 
 #include "ArchiveBuilder.h"
@@ -13,12 +13,16 @@
 #include <string>
 #include <sys/stat.h>
 
-struct Harness {
-    TempDir dir;
+// Recording sinks and one DatArchive wired to them.
+struct RecordedArchive {
     MessageRecorder messages;
     ListRecorder list;
     ProgressRecorder progress;
     DatArchive archive{messages, list, progress};
+};
+
+struct Harness : RecordedArchive {
+    TempDir dir;
 
     // Writes bytes as an archive file in the scratch folder and returns its path.
     std::string Write(const std::string& bytes, const std::string& name = "test.dat") {
