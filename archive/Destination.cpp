@@ -1,22 +1,24 @@
-// Folder and file creation beneath the destination, without following symlinks, and the
-// replacement of files that are already there.
+// Files beneath the destination: made without a name (or under a temporary one) and put under
+// the entry's name only once complete; what a killed run left behind is cleared on the way.
 #include "Destination.h"
+
+#include "Beneath.h"
 
 #include <cerrno>
 #include <chrono>
+#include <dirent.h>
 #include <fcntl.h>
-#include <linux/openat2.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
-constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-
 // Names tried for a temporary file before giving up: each one taken means something else of
 // that name is there (a leftover, a folder, a symlink), which is never touched.
 constexpr int kTemporaryTries = 64;
+constexpr char kTemporaryMark[] = ".vdat-";
+constexpr std::size_t kTemporaryDigits = 8;
 
 std::uint64_t Mix(std::uint64_t x) { // splitmix64's finaliser
     x += 0x9E3779B97F4A7C15ull;
@@ -25,28 +27,49 @@ std::uint64_t Mix(std::uint64_t x) { // splitmix64's finaliser
     return x ^ (x >> 31);
 }
 
-// openat2 lets the kernel itself refuse any symlink or escape on the way; older kernels fall
-// back to openat, which is safe too because every folder on the way was checked first.
-int CreateBeneath(int dirfd, const char* relative) {
-#ifdef SYS_openat2
-    static std::atomic<bool> haveOpenat2{true};
-    if (haveOpenat2) {
-        open_how how{};
-        how.flags = kCreateFlags;
-        how.mode = 0666;
-        how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-        int fd = int(::syscall(SYS_openat2, dirfd, relative, &how, sizeof how));
-        if (fd >= 0 || (errno != ENOSYS && errno != EPERM))
-            return fd;
-        // Missing, or refused by a sandbox's system-call filter: checked folders make openat
-        // safe as well.
-        if (errno == ENOSYS)
-            haveOpenat2 = false;
+// The file system cannot make a file without a name (EISDIR: a kernel that predates it).
+bool NoUnnamedFiles(int error) {
+    return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
+}
+
+// Notes every temporary file in folder, to be cleared when its file is written.
+void FindLeftovers(Folder& folder) {
+    const int fd = ::openat(folder.Fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return; // a folder we may not list keeps its leftovers
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return;
     }
-#endif
-    return ::openat(dirfd, relative, kCreateFlags, 0666);
+    while (const dirent* d = ::readdir(dir)) {
+        std::string_view target;
+        if (IsTemporaryName(d->d_name, target))
+            folder.AddLeftover(std::string(target), d->d_name);
+    }
+    ::closedir(dir);
+}
+
+void Close(int& fd) {
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
 }
 } // namespace
+
+bool IsTemporaryName(std::string_view name, std::string_view& target) {
+    constexpr std::size_t kMark = sizeof kTemporaryMark - 1;
+    if (name.size() < 2 + kMark + kTemporaryDigits || name[0] != '.')
+        return false;
+    const std::size_t mark = name.size() - kTemporaryDigits - kMark;
+    if (name.substr(mark, kMark) != kTemporaryMark)
+        return false;
+    for (char c : name.substr(mark + kMark))
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
+    target = name.substr(1, mark - 1);
+    return true;
+}
 
 Destination::Destination() {
     if (::getrandom(&nameSeed_, sizeof nameSeed_, GRND_NONBLOCK) != sizeof nameSeed_)
@@ -54,40 +77,21 @@ Destination::Destination() {
                         std::uint64_t(::getpid()));
 }
 
-Destination::~Destination() {
-    if (fd_ >= 0)
-        ::close(fd_);
-}
-
 bool Destination::Open(const std::string& folder) {
-    if (fd_ >= 0)
-        ::close(fd_);
-    ready_.clear();
-    fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    return fd_ >= 0;
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    folders_.Reset(fd);
+    if (fd >= 0)
+        FindLeftovers(*folders_.Root());
+    return fd >= 0;
 }
 
-Destination::Status Destination::PrepareFolders(const EntryPath& path) {
-    std::lock_guard lock(mutex_);
-    std::string folder;
-    for (std::size_t i = 0; i < path.folderEnds.size(); ++i) {
-        folder.assign(path.Folder(i));
-        if (ready_.contains(folder))
-            continue;
-        // The folders before this one are checked already, so only its own last part can be a
-        // symlink, and AT_SYMLINK_NOFOLLOW sees exactly that.
-        if (::mkdirat(fd_, folder.c_str(), 0777) != 0) {
-            struct stat st;
-            if (::fstatat(fd_, folder.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-                return Status::Failed;
-            if (S_ISLNK(st.st_mode))
-                return Status::Refused;
-            if (!S_ISDIR(st.st_mode))
-                return Status::Failed;
-        }
-        ready_.insert(folder);
+void Destination::ProtectArchive(int fd) {
+    struct stat st;
+    haveArchive_ = fd >= 0 && ::fstat(fd, &st) == 0;
+    if (haveArchive_) {
+        archiveDevice_ = st.st_dev;
+        archiveInode_ = st.st_ino;
     }
-    return Status::Ok;
 }
 
 void Destination::SeedTemporaryNames(std::uint64_t seed) {
@@ -95,86 +99,215 @@ void Destination::SeedTemporaryNames(std::uint64_t seed) {
     nameCounter_ = 0;
 }
 
-std::string Destination::TemporaryName(const EntryPath& path) {
+std::string Destination::NextTemporary(std::string_view name) {
     static constexpr char kHex[] = "0123456789abcdef";
-    const std::size_t slash = path.relative.rfind('/');
-    const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
     std::uint64_t bits = Mix(nameSeed_ ^ Mix(nameCounter_.fetch_add(1, std::memory_order_relaxed)));
-    std::string name;
-    name.reserve(path.relative.size() + 16);
-    name.append(path.relative, 0, base);
-    name.push_back('.');
-    name.append(path.relative, base);
-    name.append(".vdat-");
-    for (int i = 0; i < 8; ++i, bits >>= 4)
-        name.push_back(kHex[bits & 15]);
-    return name;
+    std::string temporary;
+    temporary.reserve(name.size() + 16);
+    temporary.push_back('.');
+    temporary.append(name);
+    temporary.append(kTemporaryMark);
+    for (std::size_t i = 0; i < kTemporaryDigits; ++i, bits >>= 4)
+        temporary.push_back(kHex[bits & 15]);
+    return temporary;
+}
+
+std::string Destination::TemporaryName(const EntryPath& path) {
+    const std::string_view name = path.FileName();
+    return path.relative.substr(0, path.relative.size() - name.size()) + NextTemporary(name);
+}
+
+// A temporary file is cleared only when no run holds its lock: a live run's is left alone.
+void Destination::RemoveLeftovers(Folder& folder, const std::string& name) {
+    for (const std::string& temporary : folder.TakeLeftovers(name)) {
+        const int fd = ::openat(folder.Fd(), temporary.c_str(),
+                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat st;
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            (void)::unlinkat(folder.Fd(), temporary.c_str(), 0);
+        ::close(fd);
+    }
 }
 
 Destination::Status Destination::CreateOutput(const EntryPath& path, Output& output) {
-    const char* name = path.relative.c_str();
-    output.temporary.clear();
+    output = Output{};
+    if (!allowHidden_ && path.IsHidden())
+        return Status::Hidden;
+    const FolderCache::Reached reached = folders_.Reach(path, FindLeftovers);
+    if (reached.result == FolderCache::Result::Symlink)
+        return Status::Refused;
+    if (reached.result == FolderCache::Result::Failed) {
+        output.error = reached.error;
+        return Status::Failed;
+    }
+    output.folder = reached.folder;
+    output.name = path.FileName();
+    const int dir = output.folder->Fd();
+    RemoveLeftovers(*output.folder, output.name);
+
     struct stat st;
     // Re-extracting over an earlier extraction finds file after file in the way: while it does,
-    // one look at the name replaces the create that would fail.
-    bool looked = false;
-    if (findingFiles_.load(std::memory_order_relaxed)) {
-        looked = ::fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) == 0;
-        if (!looked)
-            findingFiles_.store(false, std::memory_order_relaxed);
+    // one look at the name replaces the create that would fail. A file without a name needs
+    // that look anyway.
+    bool exists = false;
+    const bool unnamed = unnamedFiles_.load(std::memory_order_relaxed);
+    if (unnamed || findingFiles_.load(std::memory_order_relaxed)) {
+        exists = ::fstatat(dir, output.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+        if (!exists && errno != ENOENT) {
+            output.error = errno;
+            return Status::Failed;
+        }
+        findingFiles_.store(exists, std::memory_order_relaxed);
     }
-    if (!looked) {
-        output.fd = CreateBeneath(fd_, name);
+    if (!exists && unnamed) {
+        output.fd = CreateUnnamedFile(dir);
+        if (output.fd >= 0) {
+            output.unnamed = true;
+            return Status::Ok;
+        }
+        if (!NoUnnamedFiles(errno)) {
+            output.error = errno;
+            return Status::Failed;
+        }
+        unnamedFiles_.store(false, std::memory_order_relaxed);
+    }
+    if (!exists) {
+        output.fd = CreateFileBeneath(dir, output.name.c_str());
         if (output.fd >= 0)
             return Status::Ok;
-        if (errno == ELOOP || errno == EXDEV)
-            return Status::Refused;
-        if (errno != EEXIST || ::fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        if (errno != EEXIST || ::fstatat(dir, output.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            output.error = errno;
             return Status::Failed;
+        }
         findingFiles_.store(true, std::memory_order_relaxed);
     }
     if (S_ISLNK(st.st_mode))
         return Status::Refused;
     if (keepExisting_)
         return Status::Exists;
+    if (haveArchive_ && st.st_dev == archiveDevice_ && st.st_ino == archiveInode_)
+        return Status::Archive;
     if (!S_ISREG(st.st_mode)) {
-        errno = S_ISDIR(st.st_mode) ? EISDIR : EEXIST; // the reason the user is told
+        output.error = S_ISDIR(st.st_mode) ? EISDIR : EEXIST; // the reason the user is told
         return Status::Failed;
     }
     // The mode bits, not access(): root may write anything, but a file its owner made
     // read-only is still one the user meant to keep.
     if ((st.st_mode & S_IWUSR) == 0)
         return Status::ReadOnly;
-    for (int i = 0; i < kTemporaryTries; ++i) {
-        std::string temporary = TemporaryName(path);
-        output.fd = CreateBeneath(fd_, temporary.c_str());
+    return CreateReplacement(output);
+}
+
+// The replacement holds a lock for as long as it is written, so that a later run can tell it
+// from one a killed run left behind.
+Destination::Status Destination::CreateReplacement(Output& output) {
+    const int dir = output.folder->Fd();
+    output.replacing = true;
+    if (unnamedFiles_.load(std::memory_order_relaxed)) {
+        output.fd = CreateUnnamedFile(dir);
         if (output.fd >= 0) {
-            output.temporary = std::move(temporary);
+            output.unnamed = true;
+            (void)::flock(output.fd, LOCK_EX);
             return Status::Ok;
         }
-        // Taken (by anything, a symlink included: O_EXCL never follows one): another name.
-        if (errno != EEXIST && errno != ELOOP)
+        if (!NoUnnamedFiles(errno)) {
+            output.error = errno;
             return Status::Failed;
+        }
+        unnamedFiles_.store(false, std::memory_order_relaxed);
     }
-    errno = EEXIST;
+    for (int i = 0; i < kTemporaryTries; ++i) {
+        std::string temporary = NextTemporary(output.name);
+        output.fd = CreateFileBeneath(dir, temporary.c_str());
+        if (output.fd < 0) {
+            // Taken (by anything, a symlink included: O_EXCL never follows one): another name.
+            if (errno != EEXIST && errno != ELOOP) {
+                output.error = errno;
+                return Status::Failed;
+            }
+            continue;
+        }
+        // Between the create and the lock another run may have taken it for a leftover and
+        // removed it: then it has no name any more, and another one is tried.
+        struct stat st;
+        if (::flock(output.fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(output.fd, &st) == 0 &&
+            st.st_nlink > 0) {
+            output.temporary = std::move(temporary);
+            output.lockFd = ::dup(output.fd);
+            return Status::Ok;
+        }
+        Close(output.fd);
+    }
+    output.error = EEXIST;
     return Status::Failed;
 }
 
-bool Destination::CommitOutput(const EntryPath& path, Output& output) {
-    if (::renameat(fd_, output.temporary.c_str(), fd_, path.relative.c_str()) == 0) {
-        output.temporary.clear();
-        return true;
+Destination::Commit Destination::CommitOutput(Output& output) {
+    const int dir = output.folder->Fd();
+    const char* name = output.name.c_str();
+    auto failed = [&](Commit how) {
+        output.error = errno != 0 ? errno : EIO;
+        DiscardOutput(output);
+        return how;
+    };
+    if (!output.unnamed) {
+        if (::close(output.fd) != 0) {
+            output.fd = -1;
+            if (!output.replacing) {
+                output.error = errno;
+                return Commit::WriteFailed; // stays under its name, as written so far
+            }
+            return failed(Commit::WriteFailed);
+        }
+        output.fd = -1;
+        if (output.replacing && ::renameat(dir, output.temporary.c_str(), dir, name) != 0)
+            return failed(Commit::PlaceFailed);
+        Close(output.lockFd);
+        return Commit::Done;
     }
-    const int error = errno;
-    RemoveOutput(path, output);
-    errno = error;
-    return false;
+    if (!output.replacing) {
+        if (!LinkUnnamed(output.fd, dir, name))
+            return failed(Commit::PlaceFailed);
+    } else {
+        // No call puts a file without a name over another: it gets a temporary name first,
+        // locked already, and is renamed from there.
+        bool linked = false;
+        for (int i = 0; i < kTemporaryTries && !linked; ++i) {
+            output.temporary = NextTemporary(output.name);
+            linked = LinkUnnamed(output.fd, dir, output.temporary.c_str());
+            if (!linked && errno != EEXIST) {
+                output.temporary.clear();
+                return failed(Commit::PlaceFailed);
+            }
+        }
+        if (!linked) {
+            output.temporary.clear();
+            errno = EEXIST;
+            return failed(Commit::PlaceFailed);
+        }
+        if (::renameat(dir, output.temporary.c_str(), dir, name) != 0)
+            return failed(Commit::PlaceFailed);
+        output.temporary.clear();
+    }
+    const bool closed = ::close(output.fd) == 0;
+    output.fd = -1;
+    if (!closed) {
+        output.error = errno;
+        return Commit::WriteFailed;
+    }
+    return Commit::Done;
 }
 
-void Destination::RemoveOutput(const EntryPath& path, const Output& output) {
-    if (output.Replacing()) {
-        (void)::unlinkat(fd_, output.temporary.c_str(), 0);
-    } else {
-        (void)::unlinkat(fd_, path.relative.c_str(), 0);
-    }
+void Destination::DiscardOutput(Output& output) {
+    Close(output.fd);
+    if (!output.folder)
+        return;
+    if (!output.temporary.empty())
+        (void)::unlinkat(output.folder->Fd(), output.temporary.c_str(), 0);
+    else if (!output.unnamed && !output.replacing)
+        (void)::unlinkat(output.folder->Fd(), output.name.c_str(), 0);
+    output.temporary.clear();
+    Close(output.lockFd);
 }

@@ -1,56 +1,70 @@
-// The folder extraction writes into. Every folder and file is created relative to it, a symlink
-// met on the way is never followed, and folders made during one run are remembered so they are
-// not created again. A file that is already there is only replaced once its replacement is
-// complete. Safe to share between worker threads.
+// The folder extraction writes into. Everything beneath it is reached one level at a time from
+// open folder handles (FolderCache), so a symlink met on the way is never followed, even one
+// that another user swaps in while the run goes on. A file that is already there is only
+// replaced once its replacement is complete; a file under an entry's name is never partial.
+// Safe to share between worker threads.
 #pragma once
 
 #include "EntryPath.h"
+#include "FolderCache.h"
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <unordered_set>
+#include <sys/types.h>
 
 // One output file being written.
 struct Output {
     int fd = -1;
-    // Where the bytes go while a file of the entry's name exists: a fresh file beside it, renamed
-    // over it once complete. Empty when the entry's name was free and is written directly.
+    std::shared_ptr<Folder> folder; // the folder it goes into, held open until it is done
+    std::string name;               // its own name there
+    // A file of that name exists: the new one is put in its place once complete (see
+    // Destination::Commit). Named temporary files hold their name here while written.
+    bool replacing = false;
     std::string temporary;
-    bool Replacing() const { return !temporary.empty(); }
+    bool unnamed = false; // made without a name, linked under one by Commit
+    int lockFd = -1;      // keeps a named temporary file's lock while fd is closed
+    int error = 0;        // errno of the call that failed, for the user
+    bool Replacing() const { return replacing; }
 };
 
 class Destination {
 public:
-    // ReadOnly: a file whose owner may not write it is in the way; it is left alone.
-    enum class Status { Ok, Refused, Failed, ReadOnly, Exists };
+    // Refused: a symlink is in the way. Hidden: a name with a part beginning with '.', refused
+    // unless allowed. Archive: the file in the way is the archive being read. ReadOnly: a file
+    // whose owner may not write it is in the way; it is left alone.
+    enum class Status { Ok, Refused, Hidden, Archive, Failed, ReadOnly, Exists };
+    // How Commit failed: the data could not be written out, or the file could not be put under
+    // its name.
+    enum class Commit { Done, WriteFailed, PlaceFailed };
 
     Destination();
-    ~Destination();
     Destination(const Destination&) = delete;
     Destination& operator=(const Destination&) = delete;
 
+    // The folder the user chose, followed as given; false with errno when it cannot be opened.
     bool Open(const std::string& folder);
     // With keep on, CreateOutput leaves any existing file alone and answers Exists.
     void SetKeepExisting(bool keep) { keepExisting_ = keep; }
+    // Names such as .bashrc or .ssh\authorized_keys mean nothing to the game these archives
+    // come from, and would plant settings in a home folder: refused unless allowed.
+    void SetAllowHidden(bool allow) { allowHidden_ = allow; }
+    // The archive being read (its open descriptor): never replaced by one of its entries.
+    void ProtectArchive(int fd);
 
-    // Creates the folders of path. Refused when one of them is a symlink; Failed when something
-    // else is in the way or the folder cannot be made.
-    Status PrepareFolders(const EntryPath& path);
-
-    // Opens a new file for the entry: under its own name when that is free, otherwise under a
-    // temporary name beside it (see Output). A symlink at the name is refused and left alone.
+    // Makes the folders of path and opens a new file for the entry, either without a name or
+    // under a temporary one (see Output). A symlink at the name is refused and left alone.
     Status CreateOutput(const EntryPath& path, Output& output);
 
-    // For a replacement whose file is complete and closed: renames it over the entry's name (a
-    // hard link there is replaced, never written through). False, with the temporary file
-    // removed, the old file as it was and errno telling why, when that cannot be done.
-    bool CommitOutput(const EntryPath& path, Output& output);
+    // Closes the output and puts it under the entry's name, over the file that was there when
+    // replacing (a hard link there is replaced, never written through). On failure nothing of
+    // the output stays but a file made under its own name, the old file is as it was, and
+    // output.error tells why.
+    Commit CommitOutput(Output& output);
 
-    // Removes what this output wrote, when it must not stay: the temporary file of a
-    // replacement (the old file stays), or else the file made under the entry's name.
-    void RemoveOutput(const EntryPath& path, const Output& output);
+    // Closes the output and removes what it made: the old file, if any, stays as it was.
+    void DiscardOutput(Output& output);
 
     // Temporary names come from a sequence that starts at a random seed, so an archive cannot
     // name an entry after one; a given seed makes the names known in advance.
@@ -58,12 +72,27 @@ public:
     // The next name of the sequence, beside path's file: ".NAME.vdat-" and 8 hex digits.
     std::string TemporaryName(const EntryPath& path);
 
+    // New files are made without a name and linked under theirs once complete, where the file
+    // system can; off makes them under their own name at once (for measuring and tests).
+    void SetUnnamedFiles(bool on) { unnamedFiles_.store(on, std::memory_order_relaxed); }
+
 private:
-    int fd_ = -1;
+    std::string NextTemporary(std::string_view name);
+    Status CreateReplacement(Output& output);
+    void RemoveLeftovers(Folder& folder, const std::string& name);
+
+    FolderCache folders_;
     bool keepExisting_ = false;
-    std::mutex mutex_;
-    std::unordered_set<std::string> ready_;
+    bool allowHidden_ = false;
+    dev_t archiveDevice_ = 0;
+    ino_t archiveInode_ = 0;
+    bool haveArchive_ = false;
     std::uint64_t nameSeed_ = 0;
     std::atomic<std::uint64_t> nameCounter_{0};
     std::atomic<bool> findingFiles_{false}; // the last name looked at held a file already
+    std::atomic<bool> unnamedFiles_{true};
 };
+
+// Whether name looks like one of our temporary files, ".NAME.vdat-" and 8 hex digits; sets
+// target to NAME when it does.
+bool IsTemporaryName(std::string_view name, std::string_view& target);

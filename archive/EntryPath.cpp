@@ -38,3 +38,12 @@ std::optional<EntryPath> ParseEntryPath(std::string_view name) {
     }
     return path;
 }
+
+bool EntryPath::IsHidden() const {
+    if (relative.starts_with('.'))
+        return true;
+    for (std::size_t end : folderEnds)
+        if (end + 1 < relative.size() && relative[end + 1] == '.')
+            return true;
+    return false;
+}

@@ -14,6 +14,17 @@ struct EntryPath {
     std::string_view Folder(std::size_t i) const {
         return std::string_view(relative).substr(0, folderEnds[i]);
     }
+    // The i-th folder's own name, without the folders around it.
+    std::string_view FolderName(std::size_t i) const {
+        const std::size_t start = i == 0 ? 0 : folderEnds[i - 1] + 1;
+        return std::string_view(relative).substr(start, folderEnds[i] - start);
+    }
+    // The file's own name, after the last folder.
+    std::string_view FileName() const {
+        return std::string_view(relative).substr(folderEnds.empty() ? 0 : folderEnds.back() + 1);
+    }
+    // Whether any part begins with '.': a dotfile or a folder such as .ssh.
+    bool IsHidden() const;
 };
 
 // False for a name that could lead outside the destination: an empty name, or one with an

@@ -162,11 +162,8 @@ EntryResult EntryWriter::WriteEntry(const DatArchive& archive, std::uint32_t ind
     if (!path)
         return Fail(messages, archive.EntryName(index),
                     Result(EntryOutcome::Refused, "name leads outside the destination"));
-    Destination::Status status = destination.PrepareFolders(*path);
     Output output;
-    if (status == Destination::Status::Ok)
-        status = destination.CreateOutput(*path, output);
-    switch (status) {
+    switch (destination.CreateOutput(*path, output)) {
     case Destination::Status::Ok:
         break;
     case Destination::Status::Exists:
@@ -174,35 +171,38 @@ EntryResult EntryWriter::WriteEntry(const DatArchive& archive, std::uint32_t ind
     case Destination::Status::Refused:
         return Fail(messages, archive.EntryName(index),
                     Result(EntryOutcome::Refused, "a symlink is in the way"));
+    case Destination::Status::Hidden:
+        return Fail(messages, archive.EntryName(index),
+                    Result(EntryOutcome::Refused, "a hidden name (a part begins with '.')"));
+    case Destination::Status::Archive:
+        return Fail(messages, archive.EntryName(index),
+                    Result(EntryOutcome::Refused, "it is the archive being read"));
     case Destination::Status::ReadOnly:
         return Fail(messages, archive.EntryName(index),
                     Result(EntryOutcome::NotWritten, "a read-only file is in the way"));
     case Destination::Status::Failed:
         return Fail(messages, archive.EntryName(index),
-                    Result(EntryOutcome::NotWritten, "cannot create the file", SystemError()));
+                    Result(EntryOutcome::NotWritten, "cannot create the file", output.error));
     }
 
     EntryResult result = entry.IsPacked() ? Inflate(entry, output.fd, messages)
                                           : CopyStored(entry, output.fd, messages);
-    if (::close(output.fd) != 0 && result.outcome != EntryOutcome::NotWritten &&
-        result.outcome != EntryOutcome::Stopped)
-        result = Fail(messages, archive.EntryName(index),
-                      Result(EntryOutcome::NotWritten, "cannot write the file", SystemError()));
-    if (output.Replacing()) {
-        // The file that was there stays as it was unless the whole entry is ready to take its
-        // place: a damaged entry never replaces it.
-        if (result.outcome != EntryOutcome::Written) {
-            destination.RemoveOutput(*path, output);
-        } else if (!destination.CommitOutput(*path, output)) {
-            result =
-                Fail(messages, entry.Name(),
-                     Result(EntryOutcome::NotWritten, "cannot replace the file", SystemError()));
-        }
-    } else if (result.outcome == EntryOutcome::Stopped) {
-        // Part of an entry under its name would pass for the whole of it.
-        destination.RemoveOutput(*path, output);
+    // A stopped entry leaves nothing; the file that was there stays as it was unless the whole
+    // entry is ready to take its place: a damaged entry never replaces it.
+    if (result.outcome == EntryOutcome::Stopped ||
+        (output.Replacing() && result.outcome != EntryOutcome::Written)) {
+        destination.DiscardOutput(output);
+        return result;
     }
-    return result;
+    const bool replacing = output.Replacing();
+    const Destination::Commit commit = destination.CommitOutput(output);
+    // A failure already told is not told twice.
+    if (commit == Destination::Commit::Done || result.outcome == EntryOutcome::NotWritten)
+        return result;
+    const char* detail = commit == Destination::Commit::WriteFailed ? "cannot write the file"
+                         : replacing                                ? "cannot replace the file"
+                                                                    : "cannot create the file";
+    return Fail(messages, entry.Name(), Result(EntryOutcome::NotWritten, detail, output.error));
 }
 
 EntryResult EntryWriter::CopyStored(const DirectoryEntry& entry, int out, MessageSink& messages) {
@@ -384,8 +384,10 @@ Extractor::Extractor(const DatArchive& archive, MessageSink& messages, ProgressS
     : archive_(archive), messages_(messages), progress_(progress) {}
 
 bool Extractor::OpenDestination(Destination& destination) {
-    if (destination.Open(destinationFolder_))
+    if (destination.Open(destinationFolder_)) {
+        destination.ProtectArchive(archive_.FileDescriptor());
         return true;
+    }
     Fail(messages_, {}, Result(EntryOutcome::NotWritten, "", SystemError()));
     return false;
 }

@@ -35,8 +35,12 @@ struct EntryNames {
 
 // False (told) when the code page is unknown.
 bool OpenCharset(NameCharset& charset, const std::string& codePage) {
-    if (codePage.empty() || charset.Open(codePage))
+    if (codePage.empty())
         return true;
+    if (charset.Open(codePage)) {
+        SetNamesInUtf8(true);
+        return true;
+    }
     PrintLine(codePage, "unknown code page", std::strerror(errno));
     return false;
 }
@@ -278,6 +282,8 @@ int RunExtract(const Options& options) {
             return kExitFailed;
         }
         destination.SetKeepExisting(options.keepOld);
+        destination.SetAllowHidden(options.hidden);
+        destination.ProtectArchive(archive.FileDescriptor());
         const ExtractSummary done = ExtractInParallel(archive, selected, destination, Jobs(options),
                                                       messages, report, interruption.Flag());
         summary.written += done.written;

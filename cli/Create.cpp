@@ -35,16 +35,27 @@ struct Prepared {
 class Preparer {
 public:
     Preparer(int rootFd, const Options& options)
-        : root_(rootFd), options_(options), compressor_(options.level) {}
+        : opener_(rootFd, options.dereference), options_(options), compressor_(options.level) {}
 
     void Prepare(const SourceFile& file, Prepared& out) {
-        const int flags = O_RDONLY | O_CLOEXEC | (options_.dereference ? 0 : O_NOFOLLOW);
-        const int fd = ::openat(root_, file.path.c_str(), flags);
+        const int fd = opener_.Open(file.path);
         struct stat st;
         if (fd < 0 || ::fstat(fd, &st) != 0) {
             out.problem = std::string("cannot read it: ") + std::strerror(errno);
             if (fd >= 0)
                 ::close(fd);
+            return;
+        }
+        // Only the file the walk found is read: not one put in its place since.
+        if (!S_ISREG(st.st_mode) || st.st_dev != file.device || st.st_ino != file.inode) {
+            ::close(fd);
+            out.problem =
+                S_ISREG(st.st_mode) ? "it was replaced after it was found" : "not a regular file";
+            return;
+        }
+        if (st.st_size != file.size) {
+            ::close(fd);
+            out.problem = "it changed size while it was read";
             return;
         }
         if (std::uint64_t(st.st_size) > std::numeric_limits<std::uint32_t>::max()) {
@@ -92,7 +103,7 @@ public:
     }
 
 private:
-    int root_;
+    SourceOpener opener_;
     const Options& options_;
     ZlibCompressor compressor_;
     std::string content_;

@@ -62,6 +62,8 @@ selects everything under it.
   -x, --exclude=PATTERN leave out the entries PATTERN matches (may be repeated)
   -O, --to-stdout       write the selected entries' data to stdout, in directory order
   -k, --keep-old-files  leave existing files alone; such entries count as kept
+      --hidden          also write entries with a part that begins with '.' (refused by
+                        default: .bashrc or .ssh\authorized_keys would change a home folder)
   -v, --verbose         name each entry as it is written (on stderr)
   -q, --quiet           no progress bar and no summary
       --charset=CP      read stored names in code page CP (e.g. CP1252, CP1251) and write the
@@ -88,7 +90,7 @@ int UsageError(const char* command, const std::string& what) {
     return kExitUsage;
 }
 
-enum LongOnly { kJson = 256, kCharset, kStore, kHelp };
+enum LongOnly { kJson = 256, kCharset, kStore, kHidden, kHelp };
 
 struct CommandSpec {
     const char* name;
@@ -120,6 +122,7 @@ const option kLongOptions[] = {
     {"verbose", no_argument, nullptr, 'v'},
     {"quiet", no_argument, nullptr, 'q'},
     {"store", no_argument, nullptr, kStore},
+    {"hidden", no_argument, nullptr, kHidden},
     {"dereference", no_argument, nullptr, 'h'},
     {nullptr, 0, nullptr, 0},
 };
@@ -143,6 +146,7 @@ bool Accepts(Command command, int option) {
     case 'x':
     case 'O':
     case 'k':
+    case kHidden:
         return command == Command::Extract;
     case kStore:
     case 'h':
@@ -255,6 +259,9 @@ int ParseOptions(int argc, char** argv, Options& options) {
             break;
         case kStore:
             options.store = true;
+            break;
+        case kHidden:
+            options.hidden = true;
             break;
         case 'h':
             options.dereference = true;

@@ -16,6 +16,7 @@ struct Options {
     std::vector<std::string> excludes;
     bool toStdout = false;
     bool keepOld = false;
+    bool hidden = false; // extract: write names with a part beginning with '.'
     bool verbose = false;
     bool quiet = false;
     bool longList = false;

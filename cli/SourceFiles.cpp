@@ -32,6 +32,10 @@ bool Normalise(const std::string& operand, std::string& path) {
     }
     return true;
 }
+
+int OpenFolder(int parentFd, const char* name, bool follow) {
+    return ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW));
+}
 } // namespace
 
 bool FileFinder::Add(const std::string& operand) {
@@ -40,22 +44,65 @@ bool FileFinder::Add(const std::string& operand) {
         PrintLine(operand, "not a path beneath the source folder");
         return false;
     }
+    // Down to the last part's folder one folder at a time, as the walk goes.
+    int parent = root_;
+    struct Closer {
+        int& fd;
+        int root;
+        ~Closer() {
+            if (fd != root)
+                ::close(fd);
+        }
+    } closer{parent, root_};
+    std::size_t start = 0;
+    for (std::size_t slash; (slash = path.find('/', start)) != std::string::npos;
+         start = slash + 1) {
+        const std::string part = path.substr(start, slash - start);
+        const int fd = OpenFolder(parent, part.c_str(), options_.dereference);
+        if (fd < 0) {
+            const int error = errno;
+            struct stat st;
+            if (::fstatat(parent, part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISLNK(st.st_mode)) {
+                PrintLine(path.substr(0, slash), "symbolic link skipped",
+                          "-h follows symbolic links");
+                return true;
+            }
+            PrintLine(operand, "cannot add it", std::strerror(error));
+            return false;
+        }
+        if (parent != root_)
+            ::close(parent);
+        parent = fd;
+    }
+    const char* name = start < path.size() ? path.c_str() + start : ".";
     struct stat st;
-    if (!Stat(path.empty() ? "." : path, st)) {
+    if (!Stat(parent, name, st)) {
         PrintLine(operand, "cannot add it", std::strerror(errno));
         return false;
     }
-    return Visit(path, st);
+    return Visit(parent, name, path, st);
 }
 
-bool FileFinder::Visit(const std::string& path, const struct stat& st) {
+bool FileFinder::Visit(int parentFd, const char* name, const std::string& path,
+                       const struct stat& st) {
     if (S_ISDIR(st.st_mode)) {
-        if (!walking_.insert({st.st_dev, st.st_ino}).second) {
+        const int fd = OpenFolder(parentFd, name, options_.dereference);
+        struct stat folder;
+        if (fd < 0 || ::fstat(fd, &folder) != 0) {
+            PrintLine(path.empty() ? options_.directory : path, "cannot read the folder",
+                      std::strerror(errno));
+            if (fd >= 0)
+                ::close(fd);
+            return false;
+        }
+        if (!walking_.insert({folder.st_dev, folder.st_ino}).second) {
+            ::close(fd);
             PrintLine(path, "skipped", "a link leads back into a folder above it");
             return true;
         }
-        const bool ok = Walk(path);
-        walking_.erase({st.st_dev, st.st_ino});
+        const bool ok = Walk(fd, path);
+        walking_.erase({folder.st_dev, folder.st_ino});
         return ok;
     }
     if (S_ISLNK(st.st_mode)) {
@@ -74,38 +121,45 @@ bool FileFinder::Visit(const std::string& path, const struct stat& st) {
     file.path = path;
     file.name = path;
     std::replace(file.name.begin(), file.name.end(), '/', '\\');
+    file.device = st.st_dev;
+    file.inode = st.st_ino;
+    file.size = st.st_size;
     files.push_back(std::move(file));
     return true;
 }
 
-bool FileFinder::Walk(const std::string& path) {
-    const int fd =
-        ::openat(root_, path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
+// The folder open on fd, which path names; fd is closed here. It stays open while the files in
+// it are visited, each opened or looked at from it.
+bool FileFinder::Walk(int fd, const std::string& path) {
+    DIR* dir = ::fdopendir(fd);
     if (!dir) {
         PrintLine(path.empty() ? options_.directory : path, "cannot read the folder",
                   std::strerror(errno));
-        if (fd >= 0)
-            ::close(fd);
+        ::close(fd);
         return false;
     }
     std::vector<std::string> children;
     while (const dirent* d = ::readdir(dir)) {
         const std::string_view name = d->d_name;
         if (name != "." && name != "..")
-            children.emplace_back(path.empty() ? std::string(name) : path + "/" + d->d_name);
+            children.emplace_back(name);
+    }
+    bool ok = true;
+    for (const std::string& child : children) {
+        const std::string childPath = path.empty() ? child : path + "/" + child;
+        struct stat st;
+        if (!Stat(fd, child.c_str(), st)) {
+            PrintLine(childPath, "cannot add it", std::strerror(errno));
+            ok = false;
+            break;
+        }
+        if (!Visit(fd, child.c_str(), childPath, st)) {
+            ok = false;
+            break;
+        }
     }
     ::closedir(dir);
-    for (const std::string& child : children) {
-        struct stat st;
-        if (!Stat(child, st)) {
-            PrintLine(child, "cannot add it", std::strerror(errno));
-            return false;
-        }
-        if (!Visit(child, st))
-            return false;
-    }
-    return true;
+    return ok;
 }
 
 bool CheckNames(const std::vector<SourceFile>& files) {
@@ -120,4 +174,40 @@ bool CheckNames(const std::vector<SourceFile>& files) {
         }
     }
     return ok;
+}
+
+int SourceOpener::Open(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string_view folder =
+        slash == std::string::npos ? std::string_view() : std::string_view(path).substr(0, slash);
+    if (folder != folder_) {
+        Forget();
+        int fd = root_;
+        for (std::size_t start = 0; start < folder.size();) {
+            const std::size_t end = std::min(folder.find('/', start), folder.size());
+            const std::string part(folder.substr(start, end - start));
+            const int next = OpenFolder(fd, part.c_str(), follow_);
+            const int error = errno;
+            if (fd != root_)
+                ::close(fd);
+            if (next < 0) {
+                errno = error;
+                return -1;
+            }
+            fd = next;
+            start = end + 1;
+        }
+        folderFd_ = fd;
+        folder_ = folder;
+    }
+    const char* name = slash == std::string::npos ? path.c_str() : path.c_str() + slash + 1;
+    return ::openat(folderFd_, name,
+                    O_RDONLY | O_NONBLOCK | O_CLOEXEC | (follow_ ? 0 : O_NOFOLLOW));
+}
+
+void SourceOpener::Forget() {
+    if (folderFd_ != root_)
+        ::close(folderFd_);
+    folderFd_ = root_;
+    folder_.clear();
 }

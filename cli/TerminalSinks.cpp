@@ -49,6 +49,18 @@ bool OutputBuffer::Flush() {
     return !failed_;
 }
 
+namespace {
+bool namesInUtf8 = false;
+} // namespace
+
+void SetNamesInUtf8(bool on) {
+    namesInUtf8 = on;
+}
+
+bool NamesInUtf8() {
+    return namesInUtf8;
+}
+
 std::string EscapedName(std::string_view name) {
     std::string out;
     EscapeName(name, [&](std::string_view piece) { out.append(piece); });

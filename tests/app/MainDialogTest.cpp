@@ -500,7 +500,7 @@ TEST_F(MainDialogTest, ExtractAllFailureBoxAnswers) {
         EXPECT_EQ(boxes[0].progressValue, 1);
         if (row.boxes > 1) {
             EXPECT_EQ(boxes[1].detail,
-                      QString("blocked\\x.txt\n") + QString::fromLocal8Bit(std::strerror(EEXIST)));
+                      QString("blocked\\x.txt\n") + QString::fromLocal8Bit(std::strerror(ENOTDIR)));
         }
         const int summaries = int(dialogs_.messages.size()) - row.boxes;
         EXPECT_EQ(summaries, row.summary.isEmpty() ? 0 : 1);

@@ -9,6 +9,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -180,6 +183,11 @@ TEST(VdatList, OneLinePerEntryWithControlBytesEscaped) {
     b.AddStored("dir\\sub\\a.bmp", "12345");
     b.AddStored("x\ty\x01\x1b[2J\x7f.wav", "abc");
     b.AddStored("caf\xe9.mp3", "");
+    b.AddStored("csi\x9b[2J.wav", "");         // C1 to an 8-bit terminal
+    b.AddStored("c1\xc2\x9b[2J.wav", "");      // C1 in UTF-8
+    b.AddStored("rlo\xe2\x80\xaevaw.mp3", ""); // U+202E
+    b.AddStored("lri\xe2\x81\xa6x.pcx", "");   // U+2066
+    b.AddStored("u\xc3\x9b.pcx", "");          // U+00DB in UTF-8, CSI to an 8-bit terminal
     const std::string full = std::string(124, 'n') + ".apd";
     b.AddStored(full, "");
     b.AddStored("noext", "");
@@ -191,10 +199,29 @@ TEST(VdatList, OneLinePerEntryWithControlBytesEscaped) {
                          " [3000]\ttxt\n"
                          "dir\\sub\\a.bmp\t0 [5]\tbmp\n"
                          "x\\x09y\\x01\\x1b[2J\\x7f.wav\t0 [3]\twav\n"
-                         "caf\xe9.mp3\t0 [0]\tmp3\n" +
+                         "caf\xe9.mp3\t0 [0]\tmp3\n"
+                         "csi\\x9b[2J.wav\t0 [0]\twav\n"
+                         "c1\\xc2\\x9b[2J.wav\t0 [0]\twav\n"
+                         "rlo\\xe2\\x80\\xaevaw.mp3\t0 [0]\tmp3\n"
+                         "lri\\xe2\\x81\\xa6x.pcx\t0 [0]\tpcx\n"
+                         "u\xc3\\x9b.pcx\t0 [0]\tpcx\n" +
                          full +
                          "\t0 [0]\tapd\n"
                          "noext\t0 [0]\tunk\n");
+
+    // Read in a code page, 0x9B is U+009B in ISO-8859-1 but a quotation mark in CP1252.
+    const std::vector<std::vector<std::string>> pages = {
+        {"ISO-8859-1", "csi\x9b[2J caf\xe9.wav", "csi\\xc2\\x9b[2J café.wav"},
+        {"CP1252", "\xc0 \x9b caf\xe9.wav", "À › café.wav"},
+    };
+    for (const auto& row : pages) {
+        SCOPED_TRACE(row[0]);
+        ArchiveBuilder one;
+        one.AddStored(row[1], "");
+        const ProcessResult p = Vdat({"list", "--charset=" + row[0], s.Archive(one.Build())});
+        EXPECT_EQ(p.exitCode, 0) << p.err;
+        EXPECT_EQ(p.out, row[2] + "\t0 [0]\twav\n");
+    }
 }
 
 TEST(VdatList, SizesAreUnsigned) {
@@ -323,13 +350,13 @@ TEST(VdatCharset, NamesAreReadInTheCodePageGiven) {
     r = Vdat({"extract", oddArchive, "--charset=CP1252", "-C", out2});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(Lines(r.err).front(),
-              "vdat: bad\x81.txt: Can`t Extract file (refused: the name is not CP1252: " +
+              "vdat: bad\\x81.txt: Can`t Extract file (refused: the name is not CP1252: " +
                   std::string(std::strerror(EILSEQ)) + ")");
     ExpectSummary(r.err, 1, 1, 0, 0);
     EXPECT_EQ(ListTree(out2), "café.txt\n");
     r = Vdat({"list", "--charset=CP1252", oddArchive});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out, "bad\x81.txt\t0 [3]\ttxt\ncafé.txt\t0 [4]\ttxt\n");
+    EXPECT_EQ(r.out, "bad\\x81.txt\t0 [3]\ttxt\ncafé.txt\t0 [4]\ttxt\n");
 
     r = Vdat({"list", "--charset=NO-SUCH-PAGE", oddArchive});
     EXPECT_EQ(r.exitCode, 2);
@@ -899,12 +926,85 @@ TEST(VdatCreate, LinksAreSkippedUnlessFollowed) {
     EXPECT_EQ(Vdat({"list", "-0", s.dir / "followed.dat"}).out,
               NullEnded({"filelink", "folderlink\\linked.txt", "real.txt"}));
 
+    // A link partway down a PATH is no more followed than one at its end.
+    for (const bool follow : {false, true}) {
+        r = Vdat({"create", "-q", follow ? "-h" : "-q", s.dir / "through.dat", "-C", source,
+                  "real.txt", "folderlink/linked.txt"});
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.err, follow ? ""
+                                : "vdat: folderlink: symbolic link skipped (-h follows "
+                                  "symbolic links)\n");
+        EXPECT_EQ(Vdat({"list", "-0", s.dir / "through.dat"}).out,
+                  follow ? NullEnded({"folderlink\\linked.txt", "real.txt"})
+                         : NullEnded({"real.txt"}));
+    }
+
     // The archive is not put into itself when it lies among the files.
     r = Vdat({"create", "-q", "self.dat"}, InFolder(source));
     EXPECT_EQ(r.exitCode, 0);
     r = Vdat({"create", "-q", "self.dat"}, InFolder(source));
     EXPECT_NE(r.err.find("vdat: self.dat: skipped"), std::string::npos) << r.err;
     EXPECT_EQ(Vdat({"list", "-0", source + "/self.dat"}).out, NullEnded({"real.txt"}));
+}
+
+// A file that something else takes the place of between the walk and its reading is refused,
+// not read, and a FIFO does not hold create up. The swap is made as soon as the temporary
+// archive appears, while a large first file is still being compressed.
+TEST(VdatCreate, FilesReplacedAfterTheWalkAreRefused) {
+    struct Row {
+        std::string swap; // what takes sub/z.txt's place
+        std::string line;
+    };
+    const std::vector<Row> rows = {
+        {"fifo", "vdat: sub/z.txt: cannot be put in the archive (not a regular file)"},
+        {"file",
+         "vdat: sub/z.txt: cannot be put in the archive (it was replaced after it was found)"},
+        {"folder link",
+         "vdat: sub/z.txt: cannot be put in the archive (cannot read it: Not a directory)"},
+    };
+    std::string big;
+    unsigned seed = 7;
+    for (int i = 0; i < (1 << 20); ++i) {
+        seed = seed * 1103515245u + 12345u;
+        big.push_back(char('a' + (seed >> 16) % 8));
+    }
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.swap);
+        Scratch s;
+        const std::string source = s.Folder("source");
+        const std::string outside = s.Folder("outside");
+        const std::string sub = s.Folder("source/sub");
+        const std::string out = s.Folder("out");
+        WriteFile(source + "/a.big", big);
+        WriteFile(sub + "/z.txt", "inside!!");
+        WriteFile(outside + "/z.txt", "OUTSIDE!");
+        bool swapped = false;
+        const auto start = std::chrono::steady_clock::now();
+        ProcessOptions options;
+        options.signalWhen = [&] {
+            if (!swapped && ListTree(out) != "") {
+                swapped = true;
+                if (row.swap == "fifo")
+                    EXPECT_TRUE(::unlink((sub + "/z.txt").c_str()) == 0 &&
+                                ::mkfifo((sub + "/z.txt").c_str(), 0644) == 0);
+                else if (row.swap == "file")
+                    EXPECT_EQ(std::rename((outside + "/z.txt").c_str(), (sub + "/z.txt").c_str()),
+                              0);
+                else
+                    EXPECT_TRUE(std::rename(sub.c_str(), (source + "/old").c_str()) == 0 &&
+                                ::symlink(outside.c_str(), sub.c_str()) == 0);
+            }
+            return std::chrono::steady_clock::now() - start > std::chrono::seconds(5);
+        };
+        options.signal = SIGKILL;
+        const ProcessResult r =
+            Vdat({"create", "-q", "-9", "-j1", out + "/made.dat", "-C", source}, options);
+        EXPECT_TRUE(swapped);
+        EXPECT_EQ(r.signal, 0); // not stuck opening the FIFO
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.err, row.line + "\n");
+        EXPECT_EQ(ListTree(out), "");
+    }
 }
 
 TEST(VdatUsage, ErrorsExitTwo) {

@@ -259,7 +259,8 @@ std::optional<std::string> PathOf(std::string_view name) {
         if (end == std::string_view::npos)
             end = name.size();
         std::string_view part = name.substr(start, end - start);
-        if (part.empty() || part == "." || part == ".." || (first && IsDriveLetter(part)))
+        // ".", ".." and every other part that begins with '.' (hidden names) are refused.
+        if (part.empty() || part[0] == '.' || (first && IsDriveLetter(part)))
             return std::nullopt;
         for (char c : part)
             path.push_back(c == '/' ? '_' : c);

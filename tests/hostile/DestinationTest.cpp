@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <functional>
@@ -127,30 +128,6 @@ std::vector<LinkCase> Cases() {
                    {"others-may-write.txt", kPrecious}},
          .notWritten = {"kept.txt", "others-may-write.txt"}},
     };
-}
-
-// Everything below a folder, with the bytes of each file and the target of each link.
-std::map<std::string, std::string> Contents(const std::string& root) {
-    std::map<std::string, std::string> out;
-    std::string listing = ListTree(root);
-    for (std::size_t start = 0, end; (end = listing.find('\n', start)) != std::string::npos;
-         start = end + 1) {
-        const std::string rel = listing.substr(start, end - start);
-        const std::string path = root + "/" + rel;
-        struct stat st;
-        if (::lstat(path.c_str(), &st) != 0)
-            continue;
-        if (S_ISREG(st.st_mode)) {
-            out[rel] = "file " + std::to_string(st.st_mode & 07777) + " " + ReadFile(path);
-        } else if (S_ISLNK(st.st_mode)) {
-            char target[4096];
-            const ssize_t n = ::readlink(path.c_str(), target, sizeof target);
-            out[rel] = "link " + std::string(target, n > 0 ? std::size_t(n) : 0);
-        } else {
-            out[rel] = "folder";
-        }
-    }
-    return out;
 }
 
 // Failures name the case rather than dumping its bytes.
@@ -321,9 +298,11 @@ struct InterruptArchive {
     std::vector<std::pair<std::string, std::string>> entries; // output path -> content
     std::string bytes;
     InterruptArchive() {
+        // Sixteen letters in no order: few matches, so it inflates slowly enough to be caught.
         std::string big(32 << 20, '\0');
-        for (std::size_t i = 0; i < big.size(); ++i)
-            big[i] = char((i * 7 + i / 4096) & 0xFF);
+        std::uint32_t x = 1;
+        for (std::size_t i = 0; i < big.size(); ++i, x = x * 1664525u + 1013904223u)
+            big[i] = char('a' + (x >> 28));
         std::string stored(16 << 20, '\0');
         for (std::size_t i = 0; i < stored.size(); ++i)
             stored[i] = char((i * 13 + i / 999) & 0xFF);
@@ -363,15 +342,15 @@ TEST_P(InterruptedExtraction, LeavesNoPartOfAnEntryAndEndsByTheSignal) {
             WriteFile(dest + "/" + path, "old " + path);
     }
 
-    // In the middle of the large packed entry: its file (or the file that will replace the
-    // old one) is there and not yet whole.
-    const std::size_t bigSize = content.entries[1].second.size();
+    // In the middle of the large packed entry: it is inflated whole before anything is
+    // written, so its file, not yet under any name, stays empty for a while; the others' files
+    // grow at once or are done in a moment.
+    std::map<ino_t, std::chrono::steady_clock::time_point> empty;
     auto inTheMiddle = [&] {
-        std::error_code ec;
-        for (const auto& e : std::filesystem::directory_iterator(dest, ec)) {
-            const std::string name = e.path().filename().string();
-            const bool isBig = c.replacing ? name.starts_with(".big.bin.vdat-") : name == "big.bin";
-            if (isBig && e.is_regular_file(ec) && e.file_size(ec) < bigSize)
+        const auto now = std::chrono::steady_clock::now();
+        for (ino_t file : ChildFilesBeneath(dest, 1)) {
+            const auto [at, fresh] = empty.emplace(file, now);
+            if (!fresh && now - at->second > std::chrono::milliseconds(1))
                 return true;
         }
         return false;

@@ -10,6 +10,7 @@
 #include <malloc.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,6 +35,72 @@ VdatRun RunVdatAndSignal(const std::vector<std::string>& args, int signal,
     options.signal = signal;
     options.signalTimes = times;
     return RunProcess(VdatArgv(args), options);
+}
+
+std::vector<ino_t> ChildFilesBeneath(const std::string& folder, std::uint64_t below) {
+    const std::string self = std::to_string(::getpid());
+    std::vector<ino_t> files;
+    DIR* proc = ::opendir("/proc");
+    if (!proc)
+        return files;
+    while (const dirent* p = ::readdir(proc)) {
+        if (p->d_name[0] < '1' || p->d_name[0] > '9')
+            continue;
+        const std::string pid = std::string("/proc/") + p->d_name;
+        // The fourth field of stat is the parent's pid; the name before it is in parentheses.
+        char buffer[512] = {};
+        const int fd = ::open((pid + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
+        const ssize_t got = fd >= 0 ? ::read(fd, buffer, sizeof buffer - 1) : -1;
+        if (fd >= 0)
+            ::close(fd);
+        const std::string stat(buffer, got > 0 ? std::size_t(got) : 0); // gone: empty
+        const std::size_t close = stat.rfind(')');
+        if (close == std::string::npos || stat.compare(close + 4, self.size() + 1, self + " ") != 0)
+            continue;
+        DIR* fds = ::opendir((pid + "/fd").c_str());
+        while (fds) {
+            const dirent* f = ::readdir(fds);
+            if (!f)
+                break;
+            const std::string link = pid + "/fd/" + f->d_name;
+            char target[4096];
+            const ssize_t n = ::readlink(link.c_str(), target, sizeof target);
+            struct stat st;
+            if (n > 0 && std::string_view(target, std::size_t(n)).starts_with(folder + "/") &&
+                ::stat(link.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+                std::uint64_t(st.st_size) < below)
+                files.push_back(st.st_ino);
+        }
+        if (fds)
+            ::closedir(fds);
+    }
+    ::closedir(proc);
+    return files;
+}
+
+std::map<std::string, std::string> Contents(const std::string& root) {
+    std::map<std::string, std::string> out;
+    std::string listing = ListTree(root);
+    for (std::size_t start = 0, end; (end = listing.find('\n', start)) != std::string::npos;
+         start = end + 1) {
+        const std::string rel = listing.substr(start, end - start);
+        const std::string path = root + "/" + rel;
+        struct stat st;
+        if (::lstat(path.c_str(), &st) != 0)
+            continue;
+        if (S_ISREG(st.st_mode)) {
+            out[rel] = "file " + std::to_string(st.st_mode & 07777) + " uid " +
+                       std::to_string(st.st_uid) + " inode " + std::to_string(st.st_ino) + " " +
+                       ReadFile(path);
+        } else if (S_ISLNK(st.st_mode)) {
+            char target[4096];
+            const ssize_t n = ::readlink(path.c_str(), target, sizeof target);
+            out[rel] = "link " + std::string(target, n > 0 ? std::size_t(n) : 0);
+        } else {
+            out[rel] = "folder";
+        }
+    }
+    return out;
 }
 
 std::size_t Occurrences(const std::string& haystack, const std::string& needle) {

@@ -7,8 +7,11 @@
 #include "ResourceUse.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 using VdatRun = ProcessResult;
@@ -24,6 +27,13 @@ VdatRun RunVdat(const std::vector<std::string>& args, VdatLimits limits = {});
 // runs), sends it `signal`, `times` times a moment apart.
 VdatRun RunVdatAndSignal(const std::vector<std::string>& args, int signal,
                          const std::function<bool()>& ready, int times = 1);
+
+// The files a child of this process holds open beneath folder, named or not yet, that are
+// smaller than `below` bytes: the files it is writing. By inode number.
+std::vector<ino_t> ChildFilesBeneath(const std::string& folder, std::uint64_t below);
+
+// Everything below a folder: each file's mode, owner, inode and bytes, each link's target.
+std::map<std::string, std::string> Contents(const std::string& root);
 
 // How often needle occurs in haystack.
 std::size_t Occurrences(const std::string& haystack, const std::string& needle);

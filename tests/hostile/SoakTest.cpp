@@ -91,8 +91,11 @@ TEST(Soak, TwoHundredThousandEntriesKeepMemoryFlatAndLeaveNoDescriptorOpen) {
         if (!UnderAddressSanitizer()) {
             EXPECT_LT(residentGrowth, 4 * 1024 * 1024);
         }
-        // While extracting: the archive and the destination folder; after: the archive.
-        EXPECT_EQ(sampler.descriptorsLate, descriptorsBefore + 2);
+        // While extracting: the archive, the destination and at most the folders kept open
+        // beneath it (here one per folder); after: the archive.
+        EXPECT_EQ(sampler.descriptorsLate,
+                  descriptorsBefore + 2 +
+                      int(std::min<std::size_t>(kSoakFolders, FolderCache::kCapacity)));
         EXPECT_EQ(OpenDescriptors(), descriptorsBefore + 1);
     }
     EXPECT_EQ(OpenDescriptors(), descriptorsBefore);

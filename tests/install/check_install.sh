@@ -102,7 +102,7 @@ words=$(cd "$work/completion" && PATH="$prefix/bin:$PATH" bash -c '
             COMP_POINT=${#COMP_LINE}; COMPREPLY=(); _vdat; echo "${COMPREPLY[*]}"; }
     try vdat ex; try vdat list ""; try vdat extract sample.dat -; try vdat extract sample.dat re' \
     _ "$prefix/share/bash-completion/completions/vdat")
-extract_options='-C -j -x -O -k -v -q --directory= --jobs= --exclude= --to-stdout --keep-old-files --verbose --quiet --charset= --help --'
+extract_options='-C -j -x -O -k -v -q --directory= --jobs= --exclude= --to-stdout --keep-old-files --hidden --verbose --quiet --charset= --help --'
 [[ $words == $'extract\nsample.dat\n'"$extract_options"$'\nreadme.txt' ]] || fail "completion gave: $words"
 
 "$prefix/bin/vdat" info "$source/examples/sample.dat" >/dev/null || fail "installed vdat"

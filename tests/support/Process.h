@@ -18,6 +18,7 @@ struct ProcessOptions {
     std::string stdoutPath;        // empty: captured; otherwise stdout goes to this file
     bool stderrOnTerminal = false; // stderr is a pseudo-terminal (captured all the same)
     long fileSizeLimit = -1;       // RLIMIT_FSIZE for the child, with SIGXFSZ ignored; -1: none
+    bool withoutOpenat2 = false;   // openat2 fails with ENOSYS, as on a kernel that predates it
     // As soon as signalWhen() is true (asked every millisecond while the program runs), the
     // program is sent `signal`, `signalTimes` times a moment apart.
     std::function<bool()> signalWhen;

@@ -1,0 +1,78 @@
+// One level at a time beneath an open folder, with openat2 where the kernel has it.
+#include "Beneath.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace {
+std::atomic<bool> haveOpenat2{true};
+
+int OpenOnePart(int parent, const char* part, int flags, mode_t mode) {
+#ifdef SYS_openat2
+    if (haveOpenat2.load(std::memory_order_relaxed)) {
+        open_how how{};
+        how.flags = std::uint64_t(flags);
+        how.mode = (flags & O_CREAT) ? mode : 0;
+        how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+        const int fd = int(::syscall(SYS_openat2, parent, part, &how, sizeof how));
+        if (fd >= 0 || (errno != ENOSYS && errno != EPERM))
+            return fd;
+        // Missing, or refused by a sandbox's system-call filter: openat below, for good.
+        haveOpenat2.store(false, std::memory_order_relaxed);
+    }
+#endif
+    return ::openat(parent, part, flags, mode);
+}
+} // namespace
+
+void UseOpenat2(bool on) {
+    haveOpenat2.store(on, std::memory_order_relaxed);
+}
+
+int OpenFolderBeneath(int parent, const char* part) {
+    // A path handle is enough for the *at calls and works in folders the user may enter and
+    // write but not list.
+    const int fd = OpenOnePart(parent, part, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0);
+    if (fd < 0) {
+        // A symlink fails O_DIRECTORY as any file would: tell it apart, for the user.
+        struct stat st;
+        if (errno == ENOTDIR && ::fstatat(parent, part, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISLNK(st.st_mode))
+            errno = ELOOP;
+        return -1;
+    }
+    // With O_PATH | O_NOFOLLOW the kernel may hand back the symlink itself: look at what it is.
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode)) {
+        const int error = S_ISLNK(st.st_mode) ? ELOOP : ENOTDIR;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
+int CreateFileBeneath(int parent, const char* part) {
+    return OpenOnePart(parent, part, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+}
+
+int CreateUnnamedFile(int folder) {
+    return ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+}
+
+bool LinkUnnamed(int fd, int folder, const char* part) {
+    if (::linkat(fd, "", folder, part, AT_EMPTY_PATH) == 0)
+        return true;
+    if (errno != ENOENT && errno != EPERM)
+        return false;
+    // Linking by descriptor needs CAP_DAC_READ_SEARCH; everyone may link through /proc.
+    char proc[32];
+    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+    return ::linkat(AT_FDCWD, proc, folder, part, AT_SYMLINK_FOLLOW) == 0;
+}

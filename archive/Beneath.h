@@ -1,0 +1,24 @@
+// Opening one name inside an open folder, never following a symlink: the only way extraction
+// reaches anything beneath its destination. Every call takes a folder's descriptor and a single
+// part (no '/', never "." or ".."), so what another user swaps in the folder meanwhile cannot
+// lead anywhere else.
+#pragma once
+
+// Opens the folder `part` inside `parent` as a handle for the *at calls. -1 with errno: ELOOP
+// for a symlink, ENOTDIR for anything else that is not a folder.
+int OpenFolderBeneath(int parent, const char* part);
+
+// Creates the file `part` inside `parent` for writing; it must not exist (a symlink there is
+// never followed: EEXIST).
+int CreateFileBeneath(int parent, const char* part);
+
+// A file without a name in `folder`, to be linked under one once complete (LinkUnnamed); -1
+// where the file system cannot make one (errno EOPNOTSUPP, EISDIR or the like).
+int CreateUnnamedFile(int folder);
+// Gives the unnamed file fd the name `part` in `folder`; fails with EEXIST when that is taken.
+bool LinkUnnamed(int fd, int folder, const char* part);
+
+// The kernel's openat2 refuses symlinks and escapes by itself; where it is missing or filtered
+// out, openat with O_NOFOLLOW on a single part is just as safe. Off forces that fallback, as a
+// kernel without openat2 would (for tests).
+void UseOpenat2(bool on);
