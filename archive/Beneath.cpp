@@ -3,7 +3,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/stat.h>
@@ -37,42 +36,15 @@ void UseOpenat2(bool on) {
 
 int OpenFolderBeneath(int parent, const char* part) {
     // A path handle is enough for the *at calls and works in folders the user may enter and
-    // write but not list.
+    // write but not list. O_DIRECTORY makes a symlink fail as any other file would.
     const int fd = OpenOnePart(parent, part, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0);
-    if (fd < 0) {
-        // A symlink fails O_DIRECTORY as any file would: tell it apart, for the user.
-        struct stat st;
-        if (errno == ENOTDIR && ::fstatat(parent, part, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISLNK(st.st_mode))
-            errno = ELOOP;
-        return -1;
-    }
-    // With O_PATH | O_NOFOLLOW the kernel may hand back the symlink itself: look at what it is.
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode)) {
-        const int error = S_ISLNK(st.st_mode) ? ELOOP : ENOTDIR;
-        ::close(fd);
-        errno = error;
-        return -1;
-    }
+    if (fd < 0 && errno == ENOTDIR && ::fstatat(parent, part, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(st.st_mode))
+        errno = ELOOP; // told apart, for the user
     return fd;
 }
 
 int CreateFileBeneath(int parent, const char* part) {
     return OpenOnePart(parent, part, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-}
-
-int CreateUnnamedFile(int folder) {
-    return ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-}
-
-bool LinkUnnamed(int fd, int folder, const char* part) {
-    if (::linkat(fd, "", folder, part, AT_EMPTY_PATH) == 0)
-        return true;
-    if (errno != ENOENT && errno != EPERM)
-        return false;
-    // Linking by descriptor needs CAP_DAC_READ_SEARCH; everyone may link through /proc.
-    char proc[32];
-    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
-    return ::linkat(AT_FDCWD, proc, folder, part, AT_SYMLINK_FOLLOW) == 0;
 }

@@ -12,12 +12,6 @@ int OpenFolderBeneath(int parent, const char* part);
 // never followed: EEXIST).
 int CreateFileBeneath(int parent, const char* part);
 
-// A file without a name in `folder`, to be linked under one once complete (LinkUnnamed); -1
-// where the file system cannot make one (errno EOPNOTSUPP, EISDIR or the like).
-int CreateUnnamedFile(int folder);
-// Gives the unnamed file fd the name `part` in `folder`; fails with EEXIST when that is taken.
-bool LinkUnnamed(int fd, int folder, const char* part);
-
 // The kernel's openat2 refuses symlinks and escapes by itself; where it is missing or filtered
 // out, openat with O_NOFOLLOW on a single part is just as safe. Off forces that fallback, as a
 // kernel without openat2 would (for tests).

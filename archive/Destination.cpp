@@ -1,5 +1,5 @@
-// Files beneath the destination: made without a name (or under a temporary one) and put under
-// the entry's name only once complete; what a killed run left behind is cleared on the way.
+// Files beneath the destination: new ones under the entry's name, replacements under a locked
+// temporary name until complete; what a killed run left behind is cleared on the way.
 #include "Destination.h"
 
 #include "Beneath.h"
@@ -25,11 +25,6 @@ std::uint64_t Mix(std::uint64_t x) { // splitmix64's finaliser
     x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
     x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
     return x ^ (x >> 31);
-}
-
-// The file system cannot make a file without a name (EISDIR: a kernel that predates it).
-bool NoUnnamedFiles(int error) {
-    return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
 }
 
 // Notes every temporary file in folder, to be cleared when its file is written.
@@ -149,29 +144,12 @@ Destination::Status Destination::CreateOutput(const EntryPath& path, Output& out
 
     struct stat st;
     // Re-extracting over an earlier extraction finds file after file in the way: while it does,
-    // one look at the name replaces the create that would fail. A file without a name needs
-    // that look anyway.
+    // one look at the name replaces the create that would fail.
     bool exists = false;
-    const bool unnamed = unnamedFiles_.load(std::memory_order_relaxed);
-    if (unnamed || findingFiles_.load(std::memory_order_relaxed)) {
+    if (findingFiles_.load(std::memory_order_relaxed)) {
         exists = ::fstatat(dir, output.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-        if (!exists && errno != ENOENT) {
-            output.error = errno;
-            return Status::Failed;
-        }
-        findingFiles_.store(exists, std::memory_order_relaxed);
-    }
-    if (!exists && unnamed) {
-        output.fd = CreateUnnamedFile(dir);
-        if (output.fd >= 0) {
-            output.unnamed = true;
-            return Status::Ok;
-        }
-        if (!NoUnnamedFiles(errno)) {
-            output.error = errno;
-            return Status::Failed;
-        }
-        unnamedFiles_.store(false, std::memory_order_relaxed);
+        if (!exists)
+            findingFiles_.store(false, std::memory_order_relaxed);
     }
     if (!exists) {
         output.fd = CreateFileBeneath(dir, output.name.c_str());
@@ -200,45 +178,26 @@ Destination::Status Destination::CreateOutput(const EntryPath& path, Output& out
     return CreateReplacement(output);
 }
 
-// The replacement holds a lock for as long as it is written, so that a later run can tell it
-// from one a killed run left behind.
+// The replacement holds a lock while it is written, so that a later run can tell it from one
+// a killed run left behind. (Between its creation and the lock, or its close and the rename,
+// another run clearing leftovers could take it: the rename then fails and is told, and the old
+// file stays.)
 Destination::Status Destination::CreateReplacement(Output& output) {
     const int dir = output.folder->Fd();
     output.replacing = true;
-    if (unnamedFiles_.load(std::memory_order_relaxed)) {
-        output.fd = CreateUnnamedFile(dir);
-        if (output.fd >= 0) {
-            output.unnamed = true;
-            (void)::flock(output.fd, LOCK_EX);
-            return Status::Ok;
-        }
-        if (!NoUnnamedFiles(errno)) {
-            output.error = errno;
-            return Status::Failed;
-        }
-        unnamedFiles_.store(false, std::memory_order_relaxed);
-    }
     for (int i = 0; i < kTemporaryTries; ++i) {
         std::string temporary = NextTemporary(output.name);
         output.fd = CreateFileBeneath(dir, temporary.c_str());
-        if (output.fd < 0) {
-            // Taken (by anything, a symlink included: O_EXCL never follows one): another name.
-            if (errno != EEXIST && errno != ELOOP) {
-                output.error = errno;
-                return Status::Failed;
-            }
-            continue;
-        }
-        // Between the create and the lock another run may have taken it for a leftover and
-        // removed it: then it has no name any more, and another one is tried.
-        struct stat st;
-        if (::flock(output.fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(output.fd, &st) == 0 &&
-            st.st_nlink > 0) {
+        if (output.fd >= 0) {
+            (void)::flock(output.fd, LOCK_EX | LOCK_NB);
             output.temporary = std::move(temporary);
-            output.lockFd = ::dup(output.fd);
             return Status::Ok;
         }
-        Close(output.fd);
+        // Taken (by anything, a symlink included: O_EXCL never follows one): another name.
+        if (errno != EEXIST && errno != ELOOP) {
+            output.error = errno;
+            return Status::Failed;
+        }
     }
     output.error = EEXIST;
     return Status::Failed;
@@ -246,68 +205,28 @@ Destination::Status Destination::CreateReplacement(Output& output) {
 
 Destination::Commit Destination::CommitOutput(Output& output) {
     const int dir = output.folder->Fd();
-    const char* name = output.name.c_str();
-    auto failed = [&](Commit how) {
-        output.error = errno != 0 ? errno : EIO;
-        DiscardOutput(output);
-        return how;
-    };
-    if (!output.unnamed) {
-        if (::close(output.fd) != 0) {
-            output.fd = -1;
-            if (!output.replacing) {
-                output.error = errno;
-                return Commit::WriteFailed; // stays under its name, as written so far
-            }
-            return failed(Commit::WriteFailed);
-        }
-        output.fd = -1;
-        if (output.replacing && ::renameat(dir, output.temporary.c_str(), dir, name) != 0)
-            return failed(Commit::PlaceFailed);
-        Close(output.lockFd);
-        return Commit::Done;
-    }
-    if (!output.replacing) {
-        if (!LinkUnnamed(output.fd, dir, name))
-            return failed(Commit::PlaceFailed);
-    } else {
-        // No call puts a file without a name over another: it gets a temporary name first,
-        // locked already, and is renamed from there.
-        bool linked = false;
-        for (int i = 0; i < kTemporaryTries && !linked; ++i) {
-            output.temporary = NextTemporary(output.name);
-            linked = LinkUnnamed(output.fd, dir, output.temporary.c_str());
-            if (!linked && errno != EEXIST) {
-                output.temporary.clear();
-                return failed(Commit::PlaceFailed);
-            }
-        }
-        if (!linked) {
-            output.temporary.clear();
-            errno = EEXIST;
-            return failed(Commit::PlaceFailed);
-        }
-        if (::renameat(dir, output.temporary.c_str(), dir, name) != 0)
-            return failed(Commit::PlaceFailed);
-        output.temporary.clear();
-    }
     const bool closed = ::close(output.fd) == 0;
     output.fd = -1;
-    if (!closed) {
-        output.error = errno;
-        return Commit::WriteFailed;
+    output.error = closed ? 0 : errno;
+    if (!output.replacing)
+        return closed ? Commit::Done : Commit::WriteFailed; // it stays, as written so far
+    if (closed && ::renameat(dir, output.temporary.c_str(), dir, output.name.c_str()) == 0) {
+        output.temporary.clear();
+        return Commit::Done;
     }
-    return Commit::Done;
+    if (closed)
+        output.error = errno;
+    DiscardOutput(output);
+    return closed ? Commit::PlaceFailed : Commit::WriteFailed;
 }
 
 void Destination::DiscardOutput(Output& output) {
     Close(output.fd);
     if (!output.folder)
         return;
-    if (!output.temporary.empty())
+    if (output.replacing)
         (void)::unlinkat(output.folder->Fd(), output.temporary.c_str(), 0);
-    else if (!output.unnamed && !output.replacing)
+    else
         (void)::unlinkat(output.folder->Fd(), output.name.c_str(), 0);
     output.temporary.clear();
-    Close(output.lockFd);
 }

@@ -1,8 +1,7 @@
 // The folder extraction writes into. Everything beneath it is reached one level at a time from
 // open folder handles (FolderCache), so a symlink met on the way is never followed, even one
 // that another user swaps in while the run goes on. A file that is already there is only
-// replaced once its replacement is complete; a file under an entry's name is never partial.
-// Safe to share between worker threads.
+// replaced once its replacement is complete. Safe to share between worker threads.
 #pragma once
 
 #include "EntryPath.h"
@@ -19,13 +18,11 @@ struct Output {
     int fd = -1;
     std::shared_ptr<Folder> folder; // the folder it goes into, held open until it is done
     std::string name;               // its own name there
-    // A file of that name exists: the new one is put in its place once complete (see
-    // Destination::Commit). Named temporary files hold their name here while written.
+    // A file of that name exists: the new one is written under a temporary name beside it and
+    // put in its place once complete (see Destination::CommitOutput).
     bool replacing = false;
     std::string temporary;
-    bool unnamed = false; // made without a name, linked under one by Commit
-    int lockFd = -1;      // keeps a named temporary file's lock while fd is closed
-    int error = 0;        // errno of the call that failed, for the user
+    int error = 0; // errno of the call that failed, for the user
     bool Replacing() const { return replacing; }
 };
 
@@ -53,14 +50,14 @@ public:
     // The archive being read (its open descriptor): never replaced by one of its entries.
     void ProtectArchive(int fd);
 
-    // Makes the folders of path and opens a new file for the entry, either without a name or
-    // under a temporary one (see Output). A symlink at the name is refused and left alone.
+    // Makes the folders of path and opens a new file for the entry: under its own name when that
+    // is free, otherwise under a temporary one (see Output). A symlink at the name is refused
+    // and left alone.
     Status CreateOutput(const EntryPath& path, Output& output);
 
-    // Closes the output and puts it under the entry's name, over the file that was there when
-    // replacing (a hard link there is replaced, never written through). On failure nothing of
-    // the output stays but a file made under its own name, the old file is as it was, and
-    // output.error tells why.
+    // Closes the output and, when replacing, renames it over the file that was there (a hard
+    // link there is replaced, never written through). On failure a replacement is removed and
+    // the old file is as it was, a new file stays as written; output.error tells why.
     Commit CommitOutput(Output& output);
 
     // Closes the output and removes what it made: the old file, if any, stays as it was.
@@ -71,10 +68,6 @@ public:
     void SeedTemporaryNames(std::uint64_t seed);
     // The next name of the sequence, beside path's file: ".NAME.vdat-" and 8 hex digits.
     std::string TemporaryName(const EntryPath& path);
-
-    // New files are made without a name and linked under theirs once complete, where the file
-    // system can; off makes them under their own name at once (for measuring and tests).
-    void SetUnnamedFiles(bool on) { unnamedFiles_.store(on, std::memory_order_relaxed); }
 
 private:
     std::string NextTemporary(std::string_view name);
@@ -90,7 +83,6 @@ private:
     std::uint64_t nameSeed_ = 0;
     std::atomic<std::uint64_t> nameCounter_{0};
     std::atomic<bool> findingFiles_{false}; // the last name looked at held a file already
-    std::atomic<bool> unnamedFiles_{true};
 };
 
 // Whether name looks like one of our temporary files, ".NAME.vdat-" and 8 hex digits; sets

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 // One open folder. Kept alive by whoever writes into it, even after the cache dropped it.
@@ -38,8 +39,11 @@ private:
 
 class FolderCache {
 public:
-    // Folders kept open at once, besides the root and those being written into.
-    static constexpr std::size_t kCapacity = 128;
+    // Folders kept open at once, besides the root and those being written into: as many as
+    // the descriptor limit allows, within these bounds.
+    static constexpr std::size_t kMinimumCapacity = 32;
+    static constexpr std::size_t kMaximumCapacity = 16384;
+    std::size_t Capacity() const { return capacity_; }
 
     enum class Result { Ok, Symlink, Failed };
     struct Reached {
@@ -56,18 +60,36 @@ public:
     // The folder path's file goes into, made where missing: each part is made in its parent
     // and opened there without following a symlink. A symlink on the way is Symlink; a file or
     // anything else in the way, or a folder that cannot be made, is Failed with the reason.
-    // Called with onExisting for each folder that was there already before this run reached it.
+    // Called with onExisting, once a run, for each folder that was there before the run reached
+    // it.
     template <typename OnExisting> Reached Reach(const EntryPath& path, OnExisting onExisting);
 
 private:
+    // Workers look folders up for every entry: the cache is split so that they rarely wait
+    // for one another.
+    static constexpr std::size_t kShards = 16;
+    struct Shard {
+        std::mutex mutex;
+        // Most recently used first.
+        std::list<std::pair<std::string, std::shared_ptr<Folder>>> order;
+        std::unordered_map<std::string_view, decltype(order)::iterator> byPath;
+    };
+    Shard& ShardOf(std::string_view key) {
+        return shards_[std::hash<std::string_view>{}(key) % kShards];
+    }
     std::shared_ptr<Folder> Lookup(std::string_view key);
-    void Remember(std::string key, std::shared_ptr<Folder> folder);
+    // Keeps folder under key, unless another worker got there first: then that one, which
+    // is the one to use.
+    std::shared_ptr<Folder> Remember(std::string key, std::shared_ptr<Folder> folder);
+    bool FirstLook(const std::string& key);
 
-    std::mutex mutex_;
     std::shared_ptr<Folder> root_;
-    // Most recently used first.
-    std::list<std::pair<std::string, std::shared_ptr<Folder>>> order_;
-    std::unordered_map<std::string_view, decltype(order_)::iterator> byPath_;
+    Shard shards_[kShards];
+    std::size_t capacity_ = kMinimumCapacity;
+    // Folders that existed and were looked through already: opened again after the cache
+    // dropped them, they are not looked through again.
+    std::mutex seenMutex_;
+    std::unordered_set<std::string> seen_;
 };
 
 // Opens or makes the folder `part` in parent. Ok with the handle and whether it existed.
@@ -76,7 +98,6 @@ FolderCache::Result OpenOrMakeFolder(int parent, const char* part, int& fd, bool
 
 template <typename OnExisting>
 FolderCache::Reached FolderCache::Reach(const EntryPath& path, OnExisting onExisting) {
-    std::lock_guard lock(mutex_);
     const std::size_t depth = path.folderEnds.size();
     if (depth == 0)
         return {Result::Ok, 0, root_};
@@ -95,10 +116,11 @@ FolderCache::Reached FolderCache::Reach(const EntryPath& path, OnExisting onExis
         const Result result = OpenOrMakeFolder(folder->Fd(), part.c_str(), fd, existed, error);
         if (result != Result::Ok)
             return {result, error, nullptr};
-        folder = std::make_shared<Folder>(fd);
-        if (existed)
+        std::string key(path.Folder(i));
+        const bool look = existed && FirstLook(key);
+        folder = Remember(std::move(key), std::make_shared<Folder>(fd));
+        if (look)
             onExisting(*folder);
-        Remember(std::string(path.Folder(i)), folder);
     }
     return {Result::Ok, 0, folder};
 }

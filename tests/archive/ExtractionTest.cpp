@@ -389,7 +389,32 @@ INSTANTIATE_TEST_SUITE_P(Names, RefusedNameTest,
                          testing::Values("\\abs.txt", "\\", "\\\\\\", "C:x", "c:\\x.txt",
                                          "Z:", "a\\\\x.txt", "a\\", ".", "..", ".\\x.txt",
                                          "..\\x.txt", "a\\.\\x.txt", "a\\..\\x.txt", "a\\b\\..",
-                                         "..\\..\\..\\tmp\\evil.txt", ""));
+                                         "..\\..\\..\\tmp\\evil.txt", "",
+                                         // Hidden names: settings planted in a home folder.
+                                         ".bashrc", ".ssh\\authorized_keys",
+                                         ".config\\autostart\\x.desktop", "mod\\.git\\config"));
+
+// The window writes beside the archive: neither an entry named like it nor one named like a
+// hard link to it replaces it.
+TEST(Extract, NeverOverTheArchiveBeingRead) {
+    ExtractHarness h;
+    ArchiveBuilder b;
+    b.AddStored("test.dat", "would replace the archive");
+    b.AddPacked("twin.dat", "would replace it too");
+    b.AddStored("ok.txt", "fine");
+    const std::string bytes = b.Build();
+    h.Load(b);
+    ASSERT_EQ(::link((h.dir / "test.dat").c_str(), (h.dir / "twin.dat").c_str()), 0);
+    h.extractor.SetDestination(h.dir.Path());
+    const ExtractSummary s = h.extractor.ExtractAll();
+    EXPECT_EQ(s.refused, 2u);
+    EXPECT_EQ(s.written, 1u);
+    EXPECT_EQ(h.messages.messages, std::vector<RecordedMessage>(2, kCantExtract));
+    EXPECT_EQ(ReadFile(h.dir / "test.dat"), bytes);
+    struct stat st;
+    ASSERT_EQ(::stat((h.dir / "twin.dat").c_str(), &st), 0);
+    EXPECT_EQ(st.st_nlink, 2u);
+}
 
 TEST(Extract, ForwardSlashIsPartOfTheFileName) {
     ExtractHarness h;

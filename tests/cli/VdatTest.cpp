@@ -600,6 +600,31 @@ TEST(VdatExtract, RefusedAndDamagedEntriesAreCountedAndFail) {
     EXPECT_EQ(ReadFile(out + "/bad.bin"), "");
 }
 
+// Beside the archive, as the window extracts: an entry named like it never replaces it, and a
+// hidden name is written only with --hidden.
+TEST(VdatExtract, NeverOverTheArchiveAndHiddenNamesOnlyWhenAsked) {
+    Scratch s;
+    ArchiveBuilder b;
+    b.AddStored("a.dat", "would replace the archive");
+    b.AddStored(".bashrc", "planted");
+    b.AddStored("good.txt", "good");
+    const std::string bytes = b.Build();
+    const std::string archive = s.Archive(bytes);
+    ProcessResult r = Vdat({"extract", archive, "-C", s.dir.Path()});
+    EXPECT_EQ(r.exitCode, 1);
+    for (const auto& [name, why] : {std::pair{"a.dat", "it is the archive being read"},
+                                    std::pair{".bashrc", "a hidden name (a part begins with '.')"}})
+        EXPECT_NE(r.err.find(ErrorLine(name, "Can`t Extract file", std::string("refused: ") + why)),
+                  std::string::npos)
+            << r.err;
+    ExpectSummary(r.err, 1, 2, 0, 0);
+    EXPECT_EQ(ReadFile(archive), bytes);
+    EXPECT_EQ(ListTree(s.dir.Path()), "a.dat\ngood.txt\n");
+    r = Vdat({"extract", "--hidden", archive, "-C", s.dir.Path(), ".bashrc"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(ReadFile(s.dir / ".bashrc"), "planted");
+}
+
 TEST(VdatExtract, ShortAndCutDataAreDamaged) {
     Scratch s;
     ArchiveBuilder b;
@@ -664,30 +689,35 @@ TEST(VdatExtract, ManyEntriesWithAnyNumberOfJobs) {
     ArchiveBuilder b;
     std::vector<std::pair<std::string, std::string>> files;
     for (int i = 0; i < 400; ++i) {
-        const std::string name = "d" + std::to_string(i % 7) + "\\e" + std::to_string(i % 3) +
+        const std::string name = "d" + std::to_string(i % 37) + "\\e" + std::to_string(i % 3) +
                                  "\\f" + std::to_string(i) + ".bin";
         std::string content(std::size_t(i * 37 % 3000), char('a' + i % 26));
         if (i % 2)
             b.AddPacked(name, content);
         else
             b.AddStored(name, content);
-        files.emplace_back("d" + std::to_string(i % 7) + "/e" + std::to_string(i % 3) + "/f" +
+        files.emplace_back("d" + std::to_string(i % 37) + "/e" + std::to_string(i % 3) + "/f" +
                                std::to_string(i) + ".bin",
                            content);
     }
     b.AddStored("..\\refused.txt", "r");
     const std::string archive = s.Archive(b.Build());
-    for (const char* jobs : {"1", "4"}) {
-        SCOPED_TRACE(jobs);
-        const std::string out = s.Folder(std::string("out") + jobs);
-        const ProcessResult r = Vdat({"extract", "-j", jobs, archive, "-C", out});
+    // Few descriptors: folders are dropped and opened again all the time.
+    for (const auto& [jobs, openFiles] :
+         {std::pair{"1", -1L}, std::pair{"4", -1L}, std::pair{"4", 64L}}) {
+        SCOPED_TRACE(jobs + std::string(" jobs, open files ") + std::to_string(openFiles));
+        const std::string out = s.Folder(std::string("out") + jobs + std::to_string(openFiles));
+        ProcessOptions options;
+        options.openFilesLimit = openFiles;
+        const ProcessResult r = Vdat({"extract", "-j", jobs, archive, "-C", out}, options);
         EXPECT_EQ(r.exitCode, 1);
         ExpectSummary(r.err, 400, 1, 0, 0);
         EXPECT_EQ(r.err.find("vdat: ..\\refused.txt: Can`t Extract file"), 0u) << r.err;
         for (const auto& [path, content] : files)
             ASSERT_EQ(ReadFile(out + "/" + path), content) << path;
     }
-    EXPECT_EQ(ListTree(s.dir / "out1"), ListTree(s.dir / "out4"));
+    EXPECT_EQ(ListTree(s.dir / "out1-1"), ListTree(s.dir / "out4-1"));
+    EXPECT_EQ(ListTree(s.dir / "out1-1"), ListTree(s.dir / "out464"));
 }
 
 // Entries whose outputs meet give what a run in directory order gives, whatever the number of

@@ -17,9 +17,11 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -276,6 +278,32 @@ TEST(ReplacementInTheDestination, PassesOverWhateverHoldsATemporaryName) {
     auto expected = destBefore;
     expected.erase("sub/f.txt");
     EXPECT_EQ(destAfter, expected); // the three in the way as they were, and nothing else left
+}
+
+// A replacement killed while it was written leaves its temporary file behind; the next run that
+// writes that file clears it, but not one a live run still holds, nor another file's.
+TEST(ReplacementInTheDestination, ClearsWhatAKilledRunLeftButNotALiveOne) {
+    TempDir dir;
+    const std::string dest = dir / "dest", sub = dir / "dest/sub";
+    ASSERT_EQ(::mkdir(dest.c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(sub.c_str(), 0755), 0);
+    WriteFile(sub + "/f.txt", "the old file\n");
+    const std::string stale = sub + "/.f.txt.vdat-0123abcd", live = sub + "/.f.txt.vdat-89abcdef",
+                      other = sub + "/.g.txt.vdat-00000000";
+    for (const std::string& path : {stale, live, other})
+        WriteFile(path, "part of an entry");
+    const int held = ::open(live.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    ArchiveBuilder b;
+    b.AddPacked("sub\\f.txt", "the new file\n");
+    const std::string archivePath = dir / "archive.dat";
+    WriteFile(archivePath, b.Build());
+
+    const VdatRun run = RunVdat({"extract", archivePath, "-C", dest});
+    ::close(held);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(ReadFile(sub + "/f.txt"), "the new file\n");
+    EXPECT_EQ(ListTree(sub), ".f.txt.vdat-89abcdef\n.g.txt.vdat-00000000\nf.txt\n");
 }
 
 // ---- vdat extract interrupted ----------------------------------------------------------------

@@ -26,6 +26,7 @@ struct RaceCase {
     std::string archive; // built once
     int signal = 0;      // sent a moment into the run, when set
     bool withoutOpenat2 = false;
+    long openFiles = -1; // few: folders are dropped and reached again from the top all the time
 };
 
 void PrintTo(const RaceCase& c, std::ostream* os) {
@@ -59,6 +60,7 @@ std::vector<RaceCase> Cases() {
     for (const bool without : {false, true}) {
         const std::string how = without ? "WithoutOpenat2" : "";
         cases.push_back({"FoldersMadeBeneath" + how, folders, 0, without});
+        cases.push_back({"FoldersMadeBeneathFewDescriptors" + how, folders, 0, without, 64});
         cases.push_back({"FileReplaced" + how, replaced, 0, without});
         cases.push_back({"StoppedWhileReplacing" + how, replaced, SIGTERM, without});
     }
@@ -111,6 +113,7 @@ TEST_P(RaceInTheDestination, NothingOutsideIsTouched) {
     const auto start = Clock::now();
     ProcessOptions options;
     options.withoutOpenat2 = c.withoutOpenat2;
+    options.openFilesLimit = c.openFiles;
     options.signal = c.signal ? c.signal : SIGKILL;
     options.signalWhen = [&] {
         return Clock::now() - start >

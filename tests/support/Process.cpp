@@ -80,6 +80,10 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
             const rlimit limit{rlim_t(options.fileSizeLimit), rlim_t(options.fileSizeLimit)};
             ::setrlimit(RLIMIT_FSIZE, &limit);
         }
+        if (options.openFilesLimit >= 0) {
+            const rlimit limit{rlim_t(options.openFilesLimit), rlim_t(options.openFilesLimit)};
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+        }
         if (options.withoutOpenat2 && !DenyOpenat2())
             ::_exit(127);
         ::execv(args[0], args.data());

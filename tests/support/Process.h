@@ -19,6 +19,7 @@ struct ProcessOptions {
     bool stderrOnTerminal = false; // stderr is a pseudo-terminal (captured all the same)
     long fileSizeLimit = -1;       // RLIMIT_FSIZE for the child, with SIGXFSZ ignored; -1: none
     bool withoutOpenat2 = false;   // openat2 fails with ENOSYS, as on a kernel that predates it
+    long openFilesLimit = -1;      // RLIMIT_NOFILE for the child; -1: as it is
     // As soon as signalWhen() is true (asked every millisecond while the program runs), the
     // program is sent `signal`, `signalTimes` times a moment apart.
     std::function<bool()> signalWhen;
