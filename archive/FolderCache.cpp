@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -73,6 +74,14 @@ void FolderCache::Reset(int rootFd) {
     capacity_ =
         std::clamp<rlim_t>(soft > 256 ? (soft - 256) / 2 : 0, kMinimumCapacity, kMaximumCapacity);
     root_ = rootFd >= 0 ? std::make_shared<Folder>(rootFd) : nullptr;
+    // The descriptor table grows by doubling, and in a process with threads each growth waits
+    // for the kernel's other CPUs (about a millisecond, all workers stalled): grow it once, now,
+    // to what the cache may hold.
+    if (rootFd >= 0) {
+        const int top = ::fcntl(rootFd, F_DUPFD_CLOEXEC, int(capacity_ + kShards * 2 + 64));
+        if (top >= 0)
+            ::close(top);
+    }
 }
 
 std::shared_ptr<Folder> FolderCache::Lookup(std::string_view key) {
