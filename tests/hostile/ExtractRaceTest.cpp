@@ -91,6 +91,16 @@ TEST_P(RaceInTheDestination, NothingOutsideIsTouched) {
     const std::string archive = dir / "race.dat";
     WriteFile(archive, c.archive);
     ASSERT_EQ(::symlink(outside.c_str(), other.c_str()), 0);
+    {
+        const std::string probe = dest + "/probe";
+        ASSERT_EQ(::mkdir(probe.c_str(), 0755), 0);
+        const bool exchanges =
+            ::renameat2(AT_FDCWD, probe.c_str(), AT_FDCWD, other.c_str(), RENAME_EXCHANGE) == 0 &&
+            ::renameat2(AT_FDCWD, probe.c_str(), AT_FDCWD, other.c_str(), RENAME_EXCHANGE) == 0;
+        ::rmdir(probe.c_str());
+        if (!exchanges)
+            GTEST_SKIP() << "this file system cannot exchange two names";
+    }
     ASSERT_EQ(::lchown(other.c_str(), 65534, 65534) == 0 || ::geteuid() != 0, true);
     const auto before = Contents(outside);
 
