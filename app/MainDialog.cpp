@@ -32,10 +32,14 @@ constexpr int kNameColumnWidth = 256;
 constexpr int kSizeColumnWidth = 129;
 const QColor kPictureMask = QColor::fromRgb(kFileTypeMaskColour);
 
-// Texts from the archive side are bytes. Paths come from the file system (UTF-8 here); names
-// inside archives are 8-bit and shown as Latin-1, which never fails on any byte.
+// Texts from the archive side are bytes. Messages, paths and the system's reasons come in the
+// locale's encoding (UTF-8 here); names inside archives are 8-bit and shown as Latin-1, as the
+// list shows them, which never fails on any byte.
 QString FromArchiveText(std::string_view text) {
     return QString::fromLocal8Bit(text.data(), qsizetype(text.size()));
+}
+QString FromEntryName(std::string_view name) {
+    return QString::fromLatin1(name.data(), qsizetype(name.size()));
 }
 
 const char kHelpText[] =
@@ -297,7 +301,7 @@ FailureAnswer MainDialog::ReportFailure(const FailureReport& failure) {
     const QString caption = FromArchiveText(failure.caption);
     const QString reason = FromArchiveText(failure.reason);
     const QString detail =
-        failure.entry.empty() ? reason : FromArchiveText(failure.entry) + '\n' + reason;
+        failure.entry.empty() ? reason : FromEntryName(failure.entry) + '\n' + reason;
     if (!extractingAll_) {
         dialogs_.ShowFailure(this, text, caption, detail, false);
         return FailureAnswer::Ok;

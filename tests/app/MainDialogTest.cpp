@@ -477,7 +477,7 @@ TEST_F(MainDialogTest, ExtractAllFailureBoxAnswers) {
     b.AddStored("a.txt", "a");
     b.AddStored("..\\out.txt", "refused");
     b.AddStored("b.txt", "b");
-    b.AddStored("blocked\\x.txt", "a file named like its folder is in the way");
+    b.AddStored("blocked\\caf\xe9.txt", "a file named like its folder is in the way");
     b.AddStored("c.txt", "c");
     b.AddStored("..\\out2.txt", "refused");
     b.AddStored("d.txt", "d");
@@ -499,8 +499,8 @@ TEST_F(MainDialogTest, ExtractAllFailureBoxAnswers) {
         EXPECT_EQ(boxes[0].detail, "..\\out.txt\nname leads outside the destination");
         EXPECT_EQ(boxes[0].progressValue, 1);
         if (row.boxes > 1) {
-            EXPECT_EQ(boxes[1].detail,
-                      QString("blocked\\x.txt\n") + QString::fromLocal8Bit(std::strerror(ENOTDIR)));
+            EXPECT_EQ(boxes[1].detail, QString("blocked\\caf") + QChar(0xE9) + ".txt\n" +
+                                           QString::fromLocal8Bit(std::strerror(ENOTDIR)));
         }
         const int summaries = int(dialogs_.messages.size()) - row.boxes;
         EXPECT_EQ(summaries, row.summary.isEmpty() ? 0 : 1);
