@@ -189,7 +189,7 @@ int ParseOptions(int argc, char** argv, Options& options) {
     const int count = argc - 1;
     char** args = argv + 1;
     opterr = 0;
-    optind = 1;
+    optind = 0; // getopt_long starts afresh: a program may parse more than one command line
     for (;;) {
         int index = -1;
         const int c = getopt_long(count, args, chosen->shortOptions, kLongOptions, &index);

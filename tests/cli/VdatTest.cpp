@@ -183,11 +183,7 @@ TEST(VdatList, OneLinePerEntryWithControlBytesEscaped) {
     b.AddStored("dir\\sub\\a.bmp", "12345");
     b.AddStored("x\ty\x01\x1b[2J\x7f.wav", "abc");
     b.AddStored("caf\xe9.mp3", "");
-    b.AddStored("csi\x9b[2J.wav", "");         // C1 to an 8-bit terminal
-    b.AddStored("c1\xc2\x9b[2J.wav", "");      // C1 in UTF-8
-    b.AddStored("rlo\xe2\x80\xaevaw.mp3", ""); // U+202E
-    b.AddStored("lri\xe2\x81\xa6x.pcx", "");   // U+2066
-    b.AddStored("u\xc3\x9b.pcx", "");          // U+00DB in UTF-8, CSI to an 8-bit terminal
+    b.AddStored("csi\x9b[2J.wav", ""); // the rest of the rule: VdatEscaping
     const std::string full = std::string(124, 'n') + ".apd";
     b.AddStored(full, "");
     b.AddStored("noext", "");
@@ -200,11 +196,7 @@ TEST(VdatList, OneLinePerEntryWithControlBytesEscaped) {
                          "dir\\sub\\a.bmp\t0 [5]\tbmp\n"
                          "x\\x09y\\x01\\x1b[2J\\x7f.wav\t0 [3]\twav\n"
                          "caf\xe9.mp3\t0 [0]\tmp3\n"
-                         "csi\\x9b[2J.wav\t0 [0]\twav\n"
-                         "c1\\xc2\\x9b[2J.wav\t0 [0]\twav\n"
-                         "rlo\\xe2\\x80\\xaevaw.mp3\t0 [0]\tmp3\n"
-                         "lri\\xe2\\x81\\xa6x.pcx\t0 [0]\tpcx\n"
-                         "u\xc3\\x9b.pcx\t0 [0]\tpcx\n" +
+                         "csi\\x9b[2J.wav\t0 [0]\twav\n" +
                          full +
                          "\t0 [0]\tapd\n"
                          "noext\t0 [0]\tunk\n");
@@ -465,6 +457,7 @@ TEST(VdatExtract, UnmatchedNameFailsAndSaysWhich) {
 }
 
 // NAME patterns and excludes, matched against whole stored names.
+// The patterns themselves are VdatPatterns'; here they reach the files written.
 TEST(VdatExtract, PatternsChooseEntries) {
     Scratch s;
     const std::string archive = s.Archive(MixedArchive());
@@ -474,15 +467,6 @@ TEST(VdatExtract, PatternsChooseEntries) {
     };
     const std::vector<Row> rows = {
         {{"*.tga"}, "textures/\ntextures/sky.tga\n"},
-        {{"textures"}, "textures/\ntextures/sky.tga\ntextures/walls/\ntextures/walls/stone.pcx\n"},
-        {{"textures/"}, "textures/\ntextures/sky.tga\ntextures/walls/\ntextures/walls/stone.pcx\n"},
-        {{"textures\\w*"}, "textures/\ntextures/walls/\ntextures/walls/stone.pcx\n"},
-        {{"*/walls"}, "textures/\ntextures/walls/\ntextures/walls/stone.pcx\n"},
-        {{"t?p.txt", "*.pcx"}, "textures/\ntextures/walls/\ntextures/walls/stone.pcx\ntop.txt\n"},
-        {{"[st]*"},
-         "textures/\ntextures/sky.tga\ntextures/walls/\ntextures/walls/stone.pcx\ntop.txt\n"},
-        {{"-x", "*.pcx"}, "textures/\ntextures/sky.tga\ntop.txt\n"},
-        {{"--exclude=textures"}, "top.txt\n"},
         {{"textures", "--exclude", "*walls*", "-x", "nothing"}, "textures/\ntextures/sky.tga\n"},
         {{"text"}, ""},
     };
@@ -538,6 +522,7 @@ TEST(VdatExtract, KeepOldFilesVerboseAndQuiet) {
 }
 
 // The same run whichever way the options are written, before or after the archive.
+// Every form is parsed alike (VdatOptions); two of them run end to end.
 TEST(VdatExtract, OptionFormsAreAlike) {
     Scratch s;
     const std::string archive = s.Archive(MixedArchive());
@@ -545,11 +530,7 @@ TEST(VdatExtract, OptionFormsAreAlike) {
                                  "textures/walls/stone.pcx\ntop.txt\n";
     const std::vector<std::vector<std::string>> forms = {
         {"extract", archive, "-C", "@"},
-        {"extract", "-C@", archive},
-        {"extract", "--directory=@", archive},
         {"extract", "--directory", "@", "-j2", archive},
-        {"extract", "-j", "3", archive, "--jobs=1", "-C", "@"},
-        {"extract", "-C", "@", "--", archive},
     };
     int n = 0;
     for (std::vector<std::string> args : forms) {
@@ -1037,35 +1018,16 @@ TEST(VdatCreate, FilesReplacedAfterTheWalkAreRefused) {
     }
 }
 
+// The program's side of usage errors (the parsing itself is VdatOptions'): exit 2, nothing on
+// stdout, nothing written; a code page iconv does not know is one too.
 TEST(VdatUsage, ErrorsExitTwo) {
     Scratch s;
     const std::string archive = s.Archive(TwoEntries());
     const std::vector<std::vector<std::string>> cases = {
         {},
         {"bogus"},
-        {"info"},
-        {"list"},
-        {"test"},
-        {"info", archive, archive},
-        {"extract"},
-        {"extract", archive, "-C"},
-        {"extract", archive, "-x"},
-        {"extract", "-C", s.dir.Path()},
         {"extract", archive, "-j", "0"},
-        {"--nonsense"},
-        {"info", "--nonsense", archive},
-        {"list", "-h", archive},
-        {"list", "-C", "x", archive},
-        {"list", "--json", "-l", archive},
-        {"list", "--charset", archive},
-        {"test", "-k", archive},
-        {"extract", archive, "--jobs"},
-        {"extract", archive, "--jobs=x"},
-        {"extract", archive, "-j300"},
-        {"extract", archive, "--store"},
         {"extract", archive, "--charset=NO-SUCH-CODE-PAGE"},
-        {"create", "-O", "new.dat"},
-        {"create", "-0", "new.dat"},
         {"create"},
     };
     for (const auto& args : cases) {
