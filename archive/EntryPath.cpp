@@ -33,7 +33,7 @@ std::optional<EntryPath> ParseEntryPath(std::string_view name) {
             path.folderEnds.push_back(path.relative.size());
             path.relative.push_back('/');
         } else {
-            path.relative.push_back(c == '/' ? '_' : c);
+            path.relative.push_back(OnDisk(c));
         }
     }
     return path;

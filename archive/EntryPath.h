@@ -27,6 +27,11 @@ struct EntryPath {
     bool IsHidden() const;
 };
 
+// A byte of a stored name as it is written on disk: '/' would open a folder here, so it is '_'.
+constexpr char OnDisk(char c) {
+    return c == '/' ? '_' : c;
+}
+
 // False for a name that could lead outside the destination: an empty name, or one with an
 // empty, "." or ".." part or a drive prefix ("C:").
 bool IsSafeEntryName(std::string_view name);

@@ -104,12 +104,12 @@ private:
     std::size_t finished_ = 0;
 };
 
-// Names as the files they become: '/' is written as '_', so "a/b" and "a_b" are one file.
+// Names as the files they become (OnDisk): "a/b" and "a_b" are one file.
 struct OutputNameHash {
     std::size_t operator()(std::string_view name) const {
         std::uint64_t h = 1469598103934665603ull; // FNV-1a
         for (char c : name)
-            h = (h ^ static_cast<unsigned char>(c == '/' ? '_' : c)) * 1099511628211ull;
+            h = (h ^ static_cast<unsigned char>(OnDisk(c))) * 1099511628211ull;
         return std::size_t(h);
     }
 };
@@ -118,7 +118,7 @@ struct OutputNameEqual {
         if (a.size() != b.size())
             return false;
         for (std::size_t i = 0; i < a.size(); ++i)
-            if ((a[i] == '/' ? '_' : a[i]) != (b[i] == '/' ? '_' : b[i]))
+            if (OnDisk(a[i]) != OnDisk(b[i]))
                 return false;
         return true;
     }
