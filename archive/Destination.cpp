@@ -27,24 +27,6 @@ std::uint64_t Mix(std::uint64_t x) { // splitmix64's finaliser
     return x ^ (x >> 31);
 }
 
-// Notes every temporary file in folder, to be cleared when its file is written.
-void FindLeftovers(Folder& folder) {
-    const int fd = ::openat(folder.Fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return; // a folder we may not list keeps its leftovers
-    DIR* dir = ::fdopendir(fd);
-    if (!dir) {
-        ::close(fd);
-        return;
-    }
-    while (const dirent* d = ::readdir(dir)) {
-        std::string_view target;
-        if (IsTemporaryName(d->d_name, target))
-            folder.AddLeftover(std::string(target), d->d_name);
-    }
-    ::closedir(dir);
-}
-
 void Close(int& fd) {
     if (fd >= 0)
         ::close(fd);
@@ -75,8 +57,13 @@ Destination::Destination() {
 bool Destination::Open(const std::string& folder) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     folders_.Reset(fd);
+    {
+        std::lock_guard lock(leftoversMutex_);
+        leftovers_.clear();
+        haveLeftovers_ = false;
+    }
     if (fd >= 0)
-        FindLeftovers(*folders_.Root());
+        FindLeftovers("", *folders_.Root());
     return fd >= 0;
 }
 
@@ -112,9 +99,47 @@ std::string Destination::TemporaryName(const EntryPath& path) {
     return path.relative.substr(0, path.relative.size() - name.size()) + NextTemporary(name);
 }
 
+void Destination::FindLeftovers(std::string_view folderPath, const Folder& folder) {
+    const int fd = ::openat(folder.Fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return; // a folder we may not list keeps its leftovers
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return;
+    }
+    std::unordered_map<std::string, std::vector<std::string>> found;
+    while (const dirent* d = ::readdir(dir)) {
+        std::string_view target;
+        if (IsTemporaryName(d->d_name, target))
+            found[std::string(target)].emplace_back(d->d_name);
+    }
+    ::closedir(dir);
+    if (found.empty())
+        return;
+    std::lock_guard lock(leftoversMutex_);
+    leftovers_[std::string(folderPath)] = std::move(found);
+    haveLeftovers_.store(true, std::memory_order_release);
+}
+
 // A temporary file is cleared only when no run holds its lock: a live run's is left alone.
-void Destination::RemoveLeftovers(Folder& folder, const std::string& name) {
-    for (const std::string& temporary : folder.TakeLeftovers(name)) {
+void Destination::RemoveLeftovers(std::string_view folderPath, const Folder& folder,
+                                  const std::string& name) {
+    if (!haveLeftovers_.load(std::memory_order_acquire))
+        return;
+    std::vector<std::string> temporaries;
+    {
+        std::lock_guard lock(leftoversMutex_);
+        const auto inFolder = leftovers_.find(std::string(folderPath));
+        if (inFolder == leftovers_.end())
+            return;
+        const auto it = inFolder->second.find(name);
+        if (it == inFolder->second.end())
+            return;
+        temporaries = std::move(it->second);
+        inFolder->second.erase(it);
+    }
+    for (const std::string& temporary : temporaries) {
         const int fd = ::openat(folder.Fd(), temporary.c_str(),
                                 O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0)
@@ -130,7 +155,10 @@ Destination::Status Destination::CreateOutput(const EntryPath& path, Output& out
     output = Output{};
     if (!allowHidden_ && path.IsHidden())
         return Status::Hidden;
-    const FolderCache::Reached reached = folders_.Reach(path, FindLeftovers);
+    const FolderCache::Reached reached =
+        folders_.Reach(path, [this](std::string_view folderPath, const Folder& folder) {
+            FindLeftovers(folderPath, folder);
+        });
     if (reached.result == FolderCache::Result::Symlink)
         return Status::Refused;
     if (reached.result == FolderCache::Result::Failed) {
@@ -140,7 +168,9 @@ Destination::Status Destination::CreateOutput(const EntryPath& path, Output& out
     output.folder = reached.folder;
     output.name = path.FileName();
     const int dir = output.folder->Fd();
-    RemoveLeftovers(*output.folder, output.name);
+    RemoveLeftovers(path.folderEnds.empty() ? std::string_view()
+                                            : path.Folder(path.folderEnds.size() - 1),
+                    *output.folder, output.name);
 
     struct stat st;
     // Re-extracting over an earlier extraction finds file after file in the way: while it does,

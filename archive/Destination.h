@@ -10,8 +10,12 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
+#include <unordered_map>
+#include <vector>
 
 // One output file being written.
 struct Output {
@@ -72,7 +76,12 @@ public:
 private:
     std::string NextTemporary(std::string_view name);
     Status CreateReplacement(Output& output);
-    void RemoveLeftovers(Folder& folder, const std::string& name);
+    // Temporary files a killed run left, by folder and by the name of the file they were to
+    // replace: found when a folder that already existed is first reached, removed when that
+    // file is written (if no live run holds them).
+    void FindLeftovers(std::string_view folderPath, const Folder& folder);
+    void RemoveLeftovers(std::string_view folderPath, const Folder& folder,
+                         const std::string& name);
 
     FolderCache folders_;
     bool keepExisting_ = false;
@@ -83,6 +92,10 @@ private:
     std::uint64_t nameSeed_ = 0;
     std::atomic<std::uint64_t> nameCounter_{0};
     std::atomic<bool> findingFiles_{false}; // the last name looked at held a file already
+    std::mutex leftoversMutex_;
+    std::unordered_map<std::string, std::unordered_map<std::string, std::vector<std::string>>>
+        leftovers_;
+    std::atomic<bool> haveLeftovers_{false};
 };
 
 // Whether name looks like one of our temporary files, ".NAME.vdat-" and 8 hex digits; sets

@@ -15,24 +15,6 @@ Folder::~Folder() {
         ::close(fd_);
 }
 
-std::vector<std::string> Folder::TakeLeftovers(const std::string& name) {
-    if (!haveLeftovers_.load(std::memory_order_acquire))
-        return {};
-    std::lock_guard lock(mutex_);
-    const auto it = leftovers_.find(name);
-    if (it == leftovers_.end())
-        return {};
-    std::vector<std::string> taken = std::move(it->second);
-    leftovers_.erase(it);
-    return taken;
-}
-
-void Folder::AddLeftover(std::string name, std::string temporary) {
-    std::lock_guard lock(mutex_);
-    leftovers_[std::move(name)].push_back(std::move(temporary));
-    haveLeftovers_.store(true, std::memory_order_release);
-}
-
 FolderCache::Result OpenOrMakeFolder(int parent, const char* part, int& fd, bool& existed,
                                      int& error) {
     // Most folders are opened again (after the cache dropped them, or over an earlier

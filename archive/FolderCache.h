@@ -6,7 +6,6 @@
 
 #include "EntryPath.h"
 
-#include <atomic>
 #include <cstddef>
 #include <list>
 #include <memory>
@@ -14,7 +13,6 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
-#include <vector>
 
 // One open folder. Kept alive by whoever writes into it, even after the cache dropped it.
 class Folder {
@@ -25,16 +23,8 @@ public:
     Folder& operator=(const Folder&) = delete;
     int Fd() const { return fd_; }
 
-    // Temporary files a killed run left here, by the name of the file they were to replace
-    // (found when a folder that already existed is reached). Takes those of `name`.
-    std::vector<std::string> TakeLeftovers(const std::string& name);
-    void AddLeftover(std::string name, std::string temporary);
-
 private:
     int fd_;
-    std::atomic<bool> haveLeftovers_{false};
-    std::mutex mutex_;
-    std::unordered_map<std::string, std::vector<std::string>> leftovers_;
 };
 
 class FolderCache {
@@ -60,8 +50,8 @@ public:
     // The folder path's file goes into, made where missing: each part is made in its parent
     // and opened there without following a symlink. A symlink on the way is Symlink; a file or
     // anything else in the way, or a folder that cannot be made, is Failed with the reason.
-    // Called with onExisting, once a run, for each folder that was there before the run reached
-    // it.
+    // Called with onExisting(path of the folder, folder), once a run, for each folder that was
+    // there before the run reached it.
     template <typename OnExisting> Reached Reach(const EntryPath& path, OnExisting onExisting);
 
 private:
@@ -120,7 +110,7 @@ FolderCache::Reached FolderCache::Reach(const EntryPath& path, OnExisting onExis
         const bool look = existed && FirstLook(key);
         folder = Remember(std::move(key), std::make_shared<Folder>(fd));
         if (look)
-            onExisting(*folder);
+            onExisting(path.Folder(i), *folder);
     }
     return {Result::Ok, 0, folder};
 }

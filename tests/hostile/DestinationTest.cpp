@@ -281,29 +281,43 @@ TEST(ReplacementInTheDestination, PassesOverWhateverHoldsATemporaryName) {
 }
 
 // A replacement killed while it was written leaves its temporary file behind; the next run that
-// writes that file clears it, but not one a live run still holds, nor another file's.
+// writes that file clears it, but not one a live run still holds, nor another file's; also when
+// the folder's handle was dropped (few descriptors, many folders) between finding and writing.
 TEST(ReplacementInTheDestination, ClearsWhatAKilledRunLeftButNotALiveOne) {
-    TempDir dir;
-    const std::string dest = dir / "dest", sub = dir / "dest/sub";
-    ASSERT_EQ(::mkdir(dest.c_str(), 0755), 0);
-    ASSERT_EQ(::mkdir(sub.c_str(), 0755), 0);
-    WriteFile(sub + "/f.txt", "the old file\n");
-    const std::string stale = sub + "/.f.txt.vdat-0123abcd", live = sub + "/.f.txt.vdat-89abcdef",
-                      other = sub + "/.g.txt.vdat-00000000";
-    for (const std::string& path : {stale, live, other})
-        WriteFile(path, "part of an entry");
-    const int held = ::open(live.c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_EQ(::flock(held, LOCK_EX), 0);
-    ArchiveBuilder b;
-    b.AddPacked("sub\\f.txt", "the new file\n");
-    const std::string archivePath = dir / "archive.dat";
-    WriteFile(archivePath, b.Build());
+    for (const bool dropped : {false, true}) {
+        SCOPED_TRACE(dropped ? "folder dropped in between" : "one entry");
+        TempDir dir;
+        const std::string dest = dir / "dest", sub = dir / "dest/sub";
+        ASSERT_EQ(::mkdir(dest.c_str(), 0755), 0);
+        ASSERT_EQ(::mkdir(sub.c_str(), 0755), 0);
+        WriteFile(sub + "/f.txt", "the old file\n");
+        const std::string stale = sub + "/.f.txt.vdat-0123abcd",
+                          live = sub + "/.f.txt.vdat-89abcdef",
+                          other = sub + "/.g.txt.vdat-00000000";
+        for (const std::string& path : {stale, live, other})
+            WriteFile(path, "part of an entry");
+        const int held = ::open(live.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_EQ(::flock(held, LOCK_EX), 0);
+        ArchiveBuilder b;
+        if (dropped) {
+            b.AddStored("sub\\a.txt", "a");
+            for (int i = 0; i < 100; ++i)
+                b.AddStored("d" + std::to_string(i) + "\\x", "x");
+        }
+        b.AddPacked("sub\\f.txt", "the new file\n");
+        const std::string archivePath = dir / "archive.dat";
+        WriteFile(archivePath, b.Build());
 
-    const VdatRun run = RunVdat({"extract", archivePath, "-C", dest});
-    ::close(held);
-    EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(ReadFile(sub + "/f.txt"), "the new file\n");
-    EXPECT_EQ(ListTree(sub), ".f.txt.vdat-89abcdef\n.g.txt.vdat-00000000\nf.txt\n");
+        ProcessOptions options;
+        options.openFilesLimit = dropped ? 64 : -1;
+        const VdatRun run =
+            RunProcess({VDAT_BIN, "extract", "-j", "1", archivePath, "-C", dest}, options);
+        ::close(held);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(ReadFile(sub + "/f.txt"), "the new file\n");
+        EXPECT_EQ(ListTree(sub), std::string(".f.txt.vdat-89abcdef\n.g.txt.vdat-00000000\n") +
+                                     (dropped ? "a.txt\n" : "") + "f.txt\n");
+    }
 }
 
 // ---- vdat extract interrupted ----------------------------------------------------------------
