@@ -13,10 +13,6 @@
 #include <sys/mman.h>
 
 namespace {
-// The texts of this file's messages, grave accents and odd spellings included, are kept exactly
-// as the program has always shown them: users know them, and scripts compare vdat's with them.
-constexpr char kErrorCaption[] = "Error!";
-
 std::unique_ptr<EntryRecord[]> AllocateTable(std::size_t count) {
     // Records are not initialised here: every page of a large table is touched once, when the
     // directory fills it, and on huge pages where the kernel offers them.
@@ -30,20 +26,6 @@ std::unique_ptr<EntryRecord[]> AllocateTable(std::size_t count) {
     return table;
 }
 } // namespace
-
-SizeTextBuffer::SizeTextBuffer(std::uint32_t packed, std::uint32_t real) {
-    // to_chars rather than snprintf: this runs once per entry of directories of a million.
-    char* p = std::to_chars(text_, text_ + 10, packed).ptr;
-    *p++ = ' ';
-    *p++ = '[';
-    p = std::to_chars(p, p + 10, real).ptr;
-    *p++ = ']';
-    length_ = std::size_t(p - text_);
-}
-
-SizeTextBuffer SizeText(const DirectoryEntry& entry) {
-    return SizeTextBuffer(entry.packedSize, entry.realSize);
-}
 
 DatArchive::DatArchive(MessageSink& messages, ListSink& list, ProgressSink& progress)
     : messages_(messages), list_(list), progress_(progress), allocate_(AllocateTable) {}
@@ -62,6 +44,7 @@ bool DatArchive::Open(std::string_view path) {
     path_.assign(path);
     cutShort_ = false;
     openError_ = 0;
+    problem_ = {};
     names_.clear();
     ++openCount_;
 
@@ -69,8 +52,7 @@ bool DatArchive::Open(std::string_view path) {
     int fd = OpenForReading(path_, size);
     if (fd < 0) {
         openError_ = errno;
-        std::string text = "Can`t open DAT file!\nFile:" + path_;
-        messages_.ShowMessage(text, kErrorCaption);
+        Report({.what = ArchiveFailure::CannotOpen, .error = openError_});
         return false;
     }
 
@@ -79,9 +61,7 @@ bool DatArchive::Open(std::string_view path) {
     std::size_t got = ReadAt(fd, header, sizeof header, 0);
     identifier_ = ReadLE32(header);
     if (identifier_ != kArchiveMagic || got < kHeaderSize) {
-        char text[64];
-        std::snprintf(text, sizeof text, "It`s not DAT file!\niD:0x%8X", identifier_);
-        messages_.ShowMessage(text, kErrorCaption);
+        Report({.what = ArchiveFailure::NotAnArchive, .identifier = identifier_});
         CloseFile(fd);
         return false;
     }
@@ -99,20 +79,20 @@ bool DatArchive::Open(std::string_view path) {
 
     entries_ = allocate_(entryCount_);
     if (!entries_) {
-        messages_.ShowMessage("Can`t creat Memory!", kErrorCaption);
+        Report({.what = ArchiveFailure::NoMemory, .error = ENOMEM});
         CloseFile(fd);
         return false;
     }
     fd_ = fd;
     fileSize_ = size;
-    if (cutShort_) {
-        char text[128];
-        std::snprintf(text, sizeof text,
-                      "DAT file is cut short!\nTable:%" PRIu32 " of %" PRIu32 " files", entryCount_,
-                      claimed);
-        messages_.ShowMessage(text, kErrorCaption);
-    }
+    if (cutShort_)
+        Report({.what = ArchiveFailure::CutShort, .loaded = entryCount_, .claimed = claimed});
     return true;
+}
+
+void DatArchive::Report(const ArchiveProblem& problem) {
+    problem_ = problem;
+    messages_.ShowMessage(ProblemText(problem, path_).Joined('\n'), kErrorCaption);
 }
 
 bool DatArchive::LoadDirectory() {
@@ -137,7 +117,7 @@ bool DatArchive::ReadDirectory(bool keep) {
     std::unique_ptr<unsigned char[]> chunk(
         new (std::nothrow) unsigned char[kRecordsPerChunk * kDirectoryEntrySize]);
     if (!chunk && entryCount_ > 0) {
-        messages_.ShowMessage("Can`t creat Memory!", kErrorCaption);
+        Report({.what = ArchiveFailure::NoMemory, .error = ENOMEM});
         cutShort_ = true; // nothing of the directory could be read
     }
     std::uint64_t offset = directoryOffset_;
@@ -171,14 +151,4 @@ void DatArchive::Close() {
     fileSize_ = 0;
     entries_.reset();
     names_.clear();
-}
-
-std::string InfoText(const DatArchive& archive) {
-    char numbers[160];
-    std::snprintf(numbers, sizeof numbers,
-                  "\niD:0x%" PRIx32 "\nTable Offset:0x%" PRIx32 "\nTable Size:0x%" PRIx32
-                  "\nNum of Files:%d\n",
-                  archive.Identifier(), archive.DirectoryOffset(), archive.DirectorySize(),
-                  int(archive.EntryCount()));
-    return "Dat File:" + archive.Path() + numbers;
 }

@@ -5,6 +5,7 @@
 #include "ArchiveFormat.h"
 #include "FileTypeIcon.h"
 #include "Sinks.h"
+#include "Texts.h"
 
 #include <cstdint>
 #include <functional>
@@ -18,21 +19,6 @@ struct EntryRecord {
     DirectoryEntry entry;
     std::int32_t listIndex; // what the list sink returned for this entry
 };
-
-// The column-1 text of an entry, "packed [real]", both unsigned. Kept in a small fixed buffer
-// so that loading a directory does not allocate per entry.
-class SizeTextBuffer {
-public:
-    SizeTextBuffer(std::uint32_t packed, std::uint32_t real);
-    std::string_view View() const { return {text_, length_}; }
-    std::string String() const { return std::string(View()); }
-
-private:
-    char text_[24];
-    std::size_t length_;
-};
-
-SizeTextBuffer SizeText(const DirectoryEntry& entry);
 
 class DatArchive {
 public:
@@ -77,6 +63,10 @@ public:
     // The system's error number when the last Open could not open the file (0: not a regular
     // file), so callers that can show it tell the user why.
     int OpenError() const { return openError_; }
+    // What the last message about the archive as a whole was about (None after an Open that
+    // showed none): so that a program can tell the user in its own words, without reading the
+    // message's text.
+    const ArchiveProblem& Problem() const { return problem_; }
     int FileDescriptor() const { return fd_; }
     // Changes with every Open, so bytes kept from an earlier file are never taken for this one's.
     std::uint64_t OpenCount() const { return openCount_; }
@@ -84,6 +74,8 @@ public:
 
 private:
     bool ReadDirectory(bool keep);
+    // Notes the problem and shows its message.
+    void Report(const ArchiveProblem& problem);
 
     MessageSink& messages_;
     ListSink& list_;
@@ -100,9 +92,13 @@ private:
     std::uint64_t openCount_ = 0;
     bool cutShort_ = false;
     int openError_ = 0;
+    ArchiveProblem problem_;
     std::string path_;
     std::vector<std::string> names_;
 };
 
 // The text of the "Info" box for the archive's current header values.
-std::string InfoText(const DatArchive& archive);
+inline std::string InfoText(const DatArchive& archive) {
+    return InfoText(archive.Path(), archive.Identifier(), archive.DirectoryOffset(),
+                    archive.DirectorySize(), archive.EntryCount());
+}

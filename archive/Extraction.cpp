@@ -14,8 +14,6 @@
 #include <vector>
 
 namespace {
-constexpr char kErrorCaption[] = "Error!";
-
 // A deflate stream cannot expand more than 1032:1; a claimed real size beyond that (plus a
 // little for the zlib header and trailer) is a lie, and trusting it would allocate memory the
 // archive cannot justify.

@@ -7,6 +7,7 @@
 #include "Destination.h"
 #include "Inflate.h"
 #include "Sinks.h"
+#include "Texts.h"
 
 #include <atomic>
 #include <cstddef>
@@ -47,10 +48,6 @@ struct ExtractSummary {
 // "written", "refused", "not written", "damaged", "stopped" or "kept", as summaries and reports
 // name outcomes.
 const char* OutcomeWord(EntryOutcome outcome);
-
-// The text every extraction failure that the user must see is reported with, kept as the program
-// has always shown it (grave accent included).
-inline constexpr char kExtractFailedText[] = "Can`t Extract file";
 
 // Passes messages on and remembers whether the user answered a failure with Stop.
 class AnswerKeeper : public MessageSink {

@@ -5,6 +5,7 @@
 #include "Extraction.h"
 #include "FileTypeIcon.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -17,26 +18,34 @@ void PrintLine(std::string_view subject, std::string_view text, std::string_view
 }
 
 void TerminalMessages::ShowMessage(std::string_view text, std::string_view) {
-    if (entryLines && text == kExtractFailedText)
-        return;
     if (progress)
         progress->Finish();
-    std::string joined;
-    for (std::size_t start = 0; start <= text.size();) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string_view::npos)
-            end = text.size();
-        const std::string_view line = text.substr(start, end - start);
-        if (!line.empty() && line.rfind("File:", 0) != 0)
-            joined.append(joined.empty() ? "" : " ").append(line);
-        start = end + 1;
+    const ArchiveProblem none;
+    const ArchiveProblem& problem = archive ? archive->Problem() : none;
+    if (problem.what == ArchiveFailure::None) {
+        std::string line(text);
+        std::replace(line.begin(), line.end(), '\n', ' ');
+        PrintLine(subject, line);
+        return;
     }
+    // The window's message on one line, with the system's reason; the line's subject names the
+    // archive already, so the message's "File:" line is left out.
+    const MessageText message = ProblemText(problem, archive->Path());
     std::string reason;
-    if (text.rfind("Can`t open DAT file!", 0) == 0 && archive)
-        reason = archive->OpenError() ? std::strerror(archive->OpenError()) : "not a regular file";
-    else if (text.rfind("Can`t creat Memory!", 0) == 0)
-        reason = std::strerror(ENOMEM);
-    PrintLine(subject, joined, reason);
+    if (problem.what == ArchiveFailure::CannotOpen)
+        reason = problem.error ? std::strerror(problem.error) : "not a regular file";
+    else if (problem.error)
+        reason = std::strerror(problem.error);
+    PrintLine(subject,
+              problem.what == ArchiveFailure::CannotOpen ? message.headline : message.Joined(' '),
+              reason);
+}
+
+FailureAnswer TerminalMessages::ReportFailure(const FailureReport& failure) {
+    // Extraction's failures are told in the entry's own line, with what became of it.
+    if (!entryLines)
+        ShowMessage(failure.text, failure.caption);
+    return FailureAnswer::Ok;
 }
 
 bool OutputBuffer::Flush() {

@@ -18,9 +18,10 @@ class DatArchive;
 class TerminalMessages : public MessageSink {
 public:
     void ShowMessage(std::string_view text, std::string_view caption) override;
+    FailureAnswer ReportFailure(const FailureReport& failure) override;
     TerminalProgress* progress = nullptr; // its line is cleared before a message is printed
     std::string subject;                  // what the lines are about: the archive
-    const DatArchive* archive = nullptr;  // asked why an open failed
+    const DatArchive* archive = nullptr;  // asked what its messages are about
     bool entryLines = false; // extraction's failure text goes into the entry's own line
 };
 
