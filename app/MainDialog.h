@@ -50,7 +50,6 @@ public:
     DatArchive& Archive() { return archive_; }
     const QString& LastChosenPath() const { return lastChosenPath_; }
     QMenuBar& MenuBar() const { return *menuBar_; }
-    const EntryWriter& Writer() { return extractor_.Writer(); }
 
     void OnOpen();
     // Opens path as the Open command does once its dialog has given a path: the start-up

@@ -117,15 +117,6 @@ bool EntryWriter::Obtain(Buffer& buffer, std::size_t bytes) {
     return buffer.data != nullptr;
 }
 
-void EntryWriter::ReleaseBuffers() {
-    for (Buffer* buffer : {&packed_, &real_}) {
-        std::free(buffer->data);
-        buffer->data = nullptr;
-        buffer->capacity = 0;
-    }
-    bytes_.Release();
-}
-
 const unsigned char* EntryWriter::ReadPacked(const DirectoryEntry& entry, bool& noMemory) {
     noMemory = false;
     if (const unsigned char* data = bytes_.ReadThroughWindow(entry.dataOffset, entry.packedSize))
@@ -396,10 +387,14 @@ EntryResult Extractor::ExtractEntry(int row) {
     Destination destination;
     if (!OpenDestination(destination))
         return Result(EntryOutcome::NotWritten, "cannot open the destination folder");
-    const EntryResult result =
-        writer_.WriteEntry(archive_, std::uint32_t(row), destination, messages_);
-    // Staging buffers live for one command, not for the window's whole life.
-    writer_.ReleaseBuffers();
+    const std::uint32_t entry = std::uint32_t(row);
+    EntryResult result;
+    RunExtraction(archive_,
+                  {.entries = std::span(&entry, 1),
+                   .destination = &destination,
+                   .stop = writer_.StopFlag(),
+                   .settings = &writer_},
+                  messages_, [&](std::size_t, std::uint32_t, const EntryResult& r) { result = r; });
     return result;
 }
 
@@ -414,23 +409,19 @@ ExtractSummary Extractor::ExtractAll() {
         summary.notWritten = count;
         return summary;
     }
-    if (poolWorkers_ > 0) {
-        std::vector<std::uint32_t> all(count);
-        std::iota(all.begin(), all.end(), 0u);
-        summary = ExtractInParallel(
-            archive_, all, destination, poolWorkers_, messages_,
-            [&](std::size_t position, std::uint32_t, const EntryResult&) {
-                progress_.SetPosition(std::uint32_t(position + 1));
-            },
-            writer_.StopFlag(), whileWaiting_);
-    } else {
-        AnswerKeeper messages(messages_);
-        for (std::uint32_t i = 0; i < count && !writer_.StopAsked() && !messages.stop; ++i) {
-            summary.Add(writer_.WriteEntry(archive_, i, destination, messages).outcome);
-            progress_.SetPosition(i + 1);
-        }
-        writer_.ReleaseBuffers();
-    }
+    std::vector<std::uint32_t> all(count);
+    std::iota(all.begin(), all.end(), 0u);
+    summary =
+        RunExtraction(archive_,
+                      {.entries = all,
+                       .destination = &destination,
+                       .workers = std::max(poolWorkers_, 1u),
+                       .stop = writer_.StopFlag(),
+                       .whileWaiting = poolWorkers_ > 0 ? whileWaiting_ : std::function<void()>(),
+                       .settings = &writer_},
+                      messages_, [&](std::size_t position, std::uint32_t, const EntryResult&) {
+                          progress_.SetPosition(std::uint32_t(position + 1));
+                      });
     // A run that was stopped leaves the bar where it got to.
     const std::uint32_t reported =
         summary.written + summary.refused + summary.notWritten + summary.damaged + summary.stopped;

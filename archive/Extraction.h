@@ -104,8 +104,14 @@ public:
     void SetStopFlag(const std::atomic<bool>* stop) { stop_ = stop; }
     bool StopAsked() const { return stop_ && stop_->load(std::memory_order_relaxed); }
     const std::atomic<bool>* StopFlag() const { return stop_; }
-    // Gives the staging buffers back; the next entry obtains them anew.
-    void ReleaseBuffers();
+    // Takes other's limits (buffers, whole entries) and, with betweenPieces, its call between
+    // pieces: how a run's writers are set up like the one a caller configured.
+    void TakeSettings(const EntryWriter& other, bool betweenPieces) {
+        SetBufferLimit(other.bufferLimit_);
+        wholeLimit_ = other.wholeLimit_;
+        if (betweenPieces)
+            betweenPieces_ = other.betweenPieces_;
+    }
     std::size_t BufferBytes() const {
         return packed_.capacity + real_.capacity + bytes_.WindowBytes();
     }
@@ -158,16 +164,20 @@ public:
     // The folder entries are written beneath; "." (the current folder at the time of the
     // command) unless set.
     void SetDestination(std::string folder) { destinationFolder_ = std::move(folder); }
+    // How the writers of every command are set up: their limits, stop flag and (on this
+    // thread) the call between pieces. It writes nothing itself: commands run as jobs
+    // (RunExtraction), each with writers of its own.
     EntryWriter& Writer() { return writer_; }
-    // From now on ExtractAll runs on `workers` threads of the pool (ExtractInParallel) while
-    // this thread only reports, calling whileWaiting between reports; results, messages and the
-    // progress bar still come in directory order.
+    // From now on ExtractAll runs on `workers` threads of the pool while this thread only
+    // reports, calling whileWaiting between reports; results, messages and the progress bar
+    // still come in directory order. Without it, ExtractAll writes on this thread.
     void UsePool(unsigned workers, std::function<void()> whileWaiting) {
         poolWorkers_ = workers;
         whileWaiting_ = std::move(whileWaiting);
     }
 
-    // Writes the entry shown in list row `row`; a row of -1 or past the end does nothing.
+    // Writes the entry shown in list row `row`, on this thread; a row of -1 or past the end does
+    // nothing.
     EntryResult ExtractEntry(int row);
     // Writes every entry in directory order, moving the progress bar, and leaves it at 0. Ends
     // early once the writer's stop flag is set, or after an entry whose failure the user

@@ -167,15 +167,22 @@ struct Slot {
     std::unique_ptr<HeldMessages> messages; // only for entries that said something
 };
 
-// Writes the selected entries beneath destination, or with none only reads and inflates them.
-ExtractSummary RunInParallel(const DatArchive& archive, std::span<const std::uint32_t> selected,
-                             Destination* destination, unsigned workers, MessageSink& messages,
-                             const EntryReport& report, const std::atomic<bool>* stop,
-                             const std::function<void()>& whileWaiting) {
+ExtractSummary RunJob(const DatArchive& archive, const ExtractionJob& job, MessageSink& messages,
+                      const EntryReport& report) {
+    const std::span<const std::uint32_t> selected = job.entries;
+    Destination* destination = job.destination;
+    const std::atomic<bool>* stop = job.stop;
     auto doEntry = [&](EntryWriter& writer, std::uint32_t index, MessageSink& sink) {
-        return destination ? writer.WriteEntry(archive, index, *destination, sink)
-                           : writer.TestEntry(archive, index, sink);
+        if (destination)
+            return writer.WriteEntry(archive, index, *destination, sink);
+        if (job.descriptor >= 0)
+            return writer.WriteEntryTo(archive, index, job.descriptor, sink);
+        return writer.TestEntry(archive, index, sink);
     };
+    // One descriptor takes the entries' data one after another.
+    unsigned workers = job.descriptor >= 0 && !destination ? 1 : job.workers;
+    const std::function<void()> whileWaiting =
+        job.descriptor >= 0 && !destination ? std::function<void()>() : job.whileWaiting;
     const std::size_t count = selected.size();
     workers = std::max(1u, std::min<unsigned>(workers, unsigned(std::max<std::size_t>(count, 1))));
     ExtractSummary summary;
@@ -185,6 +192,8 @@ ExtractSummary RunInParallel(const DatArchive& archive, std::span<const std::uin
     if (workers == 1 && !whileWaiting) {
         // One at a time on this thread: nothing to hold back or hand over.
         EntryWriter writer;
+        if (job.settings)
+            writer.TakeSettings(*job.settings, true);
         writer.SetStopFlag(stop);
         AnswerKeeper answers(messages);
         for (std::size_t position = 0; position < count && !writer.StopAsked() && !answers.stop;
@@ -233,6 +242,8 @@ ExtractSummary RunInParallel(const DatArchive& archive, std::span<const std::uin
     // Takes items until none are left; afterEach runs between them.
     auto work = [&](auto&& afterEach) {
         EntryWriter writer;
+        if (job.settings)
+            writer.TakeSettings(*job.settings, false); // no window is painted from a worker
         writer.SetStopFlag(&run.halted);
         writer.SetBetweenPieces([&run] { run.Halted(); });
         HeldMessages held;
@@ -315,16 +326,7 @@ ExtractSummary RunInParallel(const DatArchive& archive, std::span<const std::uin
 }
 } // namespace
 
-ExtractSummary ExtractInParallel(const DatArchive& archive, std::span<const std::uint32_t> selected,
-                                 Destination& destination, unsigned workers, MessageSink& messages,
-                                 const EntryReport& report, const std::atomic<bool>* stop,
-                                 const std::function<void()>& whileWaiting) {
-    return RunInParallel(archive, selected, &destination, workers, messages, report, stop,
-                         whileWaiting);
-}
-
-ExtractSummary TestInParallel(const DatArchive& archive, std::span<const std::uint32_t> selected,
-                              unsigned workers, MessageSink& messages, const EntryReport& report,
-                              const std::atomic<bool>* stop) {
-    return RunInParallel(archive, selected, nullptr, workers, messages, report, stop, {});
+ExtractSummary RunExtraction(const DatArchive& archive, const ExtractionJob& job,
+                             MessageSink& messages, const EntryReport& report) {
+    return RunJob(archive, job, messages, report);
 }

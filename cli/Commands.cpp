@@ -263,14 +263,15 @@ int RunExtract(const Options& options) {
 
     if (options.toStdout) {
         // Directory order, one after another, into whatever stdout is.
-        EntryWriter writer;
-        writer.SetStopFlag(interruption.Flag());
-        for (std::size_t k = 0; k < selected.size() && !interruption.Arrived(); ++k) {
-            const EntryResult result =
-                writer.WriteEntryTo(archive, selected[k], STDOUT_FILENO, messages);
-            summary.Add(result.outcome);
-            report(k, selected[k], result);
-        }
+        const ExtractSummary done = RunExtraction(
+            archive,
+            {.entries = selected, .descriptor = STDOUT_FILENO, .stop = interruption.Flag()},
+            messages, report);
+        summary.written += done.written;
+        summary.refused += done.refused;
+        summary.damaged += done.damaged;
+        summary.notWritten += done.notWritten;
+        summary.stopped += done.stopped;
     } else {
         // Like unzip -d, a destination that does not exist yet is made.
         std::error_code ignored;

@@ -4,6 +4,7 @@
 #include "ArchiveBuilder.h"
 #include "FakeDialogs.h"
 #include "FileTypeIcon.h"
+#include "ResourceUse.h"
 #include "TempDir.h"
 #include "TreeListCtrl.h"
 
@@ -348,9 +349,14 @@ TEST_F(MainDialogTest, StagingBuffersDoNotOutliveTheCommand) {
     ArchiveBuilder b;
     b.AddPacked("big.bin", std::string(4 << 20, 'z'));
     Open(WriteArchive("game.dat", b));
+    // Once to settle what the first command sets up for good (threads, the table), then measured.
     dialog_->CommandAction(MainDialog::ExtractAllCommand)->trigger();
+    const std::size_t before = HeapInUse();
+    dialog_->CommandAction(MainDialog::ExtractAllCommand)->trigger();
+    dialog_->OnEntryDoubleClicked(0);
     EXPECT_EQ(ReadFile(dir_ / "big.bin").size(), std::size_t(4 << 20));
-    EXPECT_EQ(dialog_->Writer().BufferBytes(), 0u);
+    // The 4 MiB entry needed more than 4 MiB of buffers: none of it is left.
+    EXPECT_LT(HeapInUse(), before + (1 << 20));
 }
 
 TEST_F(MainDialogTest, OpeningTwiceListsOnce) {
