@@ -42,9 +42,10 @@ EntryResult Fail(MessageSink& messages, std::string_view name, EntryResult resul
 } // namespace
 
 // What a failed write gives: the file emptied, the failure told with the system's reason.
-EntryResult EntryWriter::WriteFailed(int out, MessageSink& messages, std::string_view name) const {
+EntryResult EntryWriter::WriteFailed(ByteSink* out, MessageSink& messages,
+                                     std::string_view name) const {
     const int error = SystemError();
-    Discard(out);
+    out->Empty();
     return Fail(messages, name, Result(EntryOutcome::NotWritten, "cannot write the file", error));
 }
 
@@ -130,10 +131,10 @@ const unsigned char* EntryWriter::ReadPacked(const DirectoryEntry& entry, bool& 
     return packed_.data;
 }
 
-EntryWriter::PieceWrite EntryWriter::WriteInPieces(int out, const unsigned char* data,
+EntryWriter::PieceWrite EntryWriter::WriteInPieces(ByteSink* out, const unsigned char* data,
                                                    std::size_t length) const {
     for (std::size_t done = 0; done < length; done += kCopyPiece * 16) {
-        if (!WriteAll(out, data + done, std::min(length - done, kCopyPiece * 16)))
+        if (!out->Write(data + done, std::min(length - done, kCopyPiece * 16)))
             return PieceWrite::Failed;
         if (!BetweenPieces())
             return PieceWrite::Stopped;
@@ -174,8 +175,8 @@ EntryResult EntryWriter::WriteEntry(const DatArchive& archive, std::uint32_t ind
                     Result(EntryOutcome::NotWritten, "cannot create the file", output.error));
     }
 
-    EntryResult result = entry.IsPacked() ? Inflate(entry, output.fd, messages)
-                                          : CopyStored(entry, output.fd, messages);
+    DescriptorSink sink(output.fd, true);
+    EntryResult result = DecodeEntry(archive, index, sink, messages);
     // A stopped entry leaves nothing; the file that was there stays as it was unless the whole
     // entry is ready to take its place: a damaged entry never replaces it.
     if (result.outcome == EntryOutcome::Stopped ||
@@ -194,12 +195,13 @@ EntryResult EntryWriter::WriteEntry(const DatArchive& archive, std::uint32_t ind
     return Fail(messages, entry.Name(), Result(EntryOutcome::NotWritten, detail, output.error));
 }
 
-EntryResult EntryWriter::CopyStored(const DirectoryEntry& entry, int out, MessageSink& messages) {
+EntryResult EntryWriter::CopyStored(const DirectoryEntry& entry, ByteSink* out,
+                                    MessageSink& messages) {
     const std::uint64_t available = bytes_.AvailableFrom(entry.dataOffset);
     const std::uint64_t length = std::min<std::uint64_t>(entry.realSize, available);
     // A small file is one write from the window: cheaper than setting up a copy in the kernel.
     if (const unsigned char* data = bytes_.ReadThroughWindow(entry.dataOffset, length)) {
-        if (out >= 0 && !WriteAll(out, data, length))
+        if (out && !out->Write(data, length))
             return WriteFailed(out, messages, entry.Name());
         return length < entry.realSize
                    ? Result(EntryOutcome::Damaged, "data runs past the end of the archive")
@@ -209,8 +211,8 @@ EntryResult EntryWriter::CopyStored(const DirectoryEntry& entry, int out, Messag
         return Fail(messages, entry.Name(), Result(EntryOutcome::NotWritten, "no memory"));
     }
     std::uint64_t done = 0;
-    if (out >= 0) {
-        switch (bytes_.CopyTo(out, entry.dataOffset, length, done,
+    if (out && out->Descriptor() >= 0) {
+        switch (bytes_.CopyTo(out->Descriptor(), entry.dataOffset, length, done,
                               [this] { return BetweenPieces(); })) {
         case KernelCopy::Done:
             return done < entry.realSize
@@ -228,7 +230,7 @@ EntryResult EntryWriter::CopyStored(const DirectoryEntry& entry, int out, Messag
         const std::size_t want = std::size_t(std::min<std::uint64_t>(length - done, kCopyPiece));
         const std::size_t got =
             bytes_.ReadAt(real_.data, want, std::uint64_t(entry.dataOffset) + done);
-        if (got > 0 && out >= 0 && !WriteAll(out, real_.data, got))
+        if (got > 0 && out && !out->Write(real_.data, got))
             return WriteFailed(out, messages, entry.Name());
         done += got;
         if (got < want)
@@ -241,7 +243,8 @@ EntryResult EntryWriter::CopyStored(const DirectoryEntry& entry, int out, Messag
     return Result(EntryOutcome::Written, "");
 }
 
-EntryResult EntryWriter::Inflate(const DirectoryEntry& entry, int out, MessageSink& messages) {
+EntryResult EntryWriter::Inflate(const DirectoryEntry& entry, ByteSink* out,
+                                 MessageSink& messages) {
     if (entry.packedSize > bytes_.AvailableFrom(entry.dataOffset))
         return Result(EntryOutcome::Damaged, "data runs past the end of the archive");
     if (entry.realSize > kMaxInflateRatio * entry.packedSize + kInflateSlack)
@@ -280,7 +283,7 @@ EntryResult EntryWriter::Inflate(const DirectoryEntry& entry, int out, MessageSi
         std::memset(real_.data + inflated, 0, entry.realSize - inflated);
         result = Result(EntryOutcome::Damaged, "inflates to fewer bytes than its size");
     }
-    if (out >= 0) {
+    if (out) {
         switch (WriteInPieces(out, real_.data, entry.realSize)) {
         case PieceWrite::Done:
             break;
@@ -293,19 +296,22 @@ EntryResult EntryWriter::Inflate(const DirectoryEntry& entry, int out, MessageSi
     return result;
 }
 
-EntryResult EntryWriter::WriteEntryTo(const DatArchive& archive, std::uint32_t index, int out,
-                                      MessageSink& messages) {
+EntryResult EntryWriter::DecodeEntry(const DatArchive& archive, std::uint32_t index, ByteSink& sink,
+                                     MessageSink& messages) {
     const DirectoryEntry& entry = archive.Entries()[index].entry;
     bytes_.Bind(archive);
-    // The descriptor is the caller's and may hold more than this entry: never cut it short.
-    ownsOutput_ = false;
-    const EntryResult result =
-        entry.IsPacked() ? Inflate(entry, out, messages) : CopyStored(entry, out, messages);
-    ownsOutput_ = true;
-    return result;
+    ByteSink* out = sink.Wants() ? &sink : nullptr;
+    return entry.IsPacked() ? Inflate(entry, out, messages) : CopyStored(entry, out, messages);
 }
 
-EntryResult EntryWriter::InflateInPieces(const DirectoryEntry& entry, int out,
+EntryResult EntryWriter::WriteEntryTo(const DatArchive& archive, std::uint32_t index, int out,
+                                      MessageSink& messages) {
+    // The descriptor is the caller's and may hold more than this entry: never cut it short.
+    DescriptorSink sink(out, false);
+    return DecodeEntry(archive, index, sink, messages);
+}
+
+EntryResult EntryWriter::InflateInPieces(const DirectoryEntry& entry, ByteSink* out,
                                          MessageSink& messages) {
     const std::size_t inPiece = std::min<std::size_t>(entry.packedSize, kCopyPiece);
     const std::size_t outPiece = std::min<std::size_t>(std::max(entry.realSize, 1u), kCopyPiece);
@@ -315,9 +321,9 @@ EntryResult EntryWriter::InflateInPieces(const DirectoryEntry& entry, int out,
     }
     // Whatever was written of a stream found broken half-way goes again: the file is left
     // empty, as when the whole stream is refused at once.
-    auto damaged = [this, out](const char* detail) {
-        if (out >= 0)
-            Discard(out);
+    auto damaged = [out](const char* detail) {
+        if (out)
+            out->Empty();
         return Result(EntryOutcome::Damaged, detail);
     };
     std::uint64_t read = 0;
@@ -326,7 +332,7 @@ EntryResult EntryWriter::InflateInPieces(const DirectoryEntry& entry, int out,
         const PieceInflater::Step step = pieces_.Inflate(real_.data, outPiece, produced);
         // An empty entry whose stream holds one byte passes, as in uncompress; the byte is not
         // the entry's.
-        if (produced && entry.realSize && out >= 0 && !WriteAll(out, real_.data, produced))
+        if (produced && entry.realSize && out && !out->Write(real_.data, produced))
             return WriteFailed(out, messages, entry.Name());
         if (step == PieceInflater::Step::Ended)
             break;
@@ -348,11 +354,11 @@ EntryResult EntryWriter::InflateInPieces(const DirectoryEntry& entry, int out,
     if (pieces_.Produced() >= entry.realSize)
         return Result(EntryOutcome::Written, "");
     // Short: the rest of the file is zeros, as the whole-buffer path gives it.
-    if (out >= 0) {
+    if (out) {
         std::memset(real_.data, 0, outPiece);
         for (std::uint64_t at = pieces_.Produced(); at < entry.realSize;) {
             const auto n = std::size_t(std::min<std::uint64_t>(entry.realSize - at, outPiece));
-            if (!WriteAll(out, real_.data, n))
+            if (!out->Write(real_.data, n))
                 return WriteFailed(out, messages, entry.Name());
             at += n;
             if (!BetweenPieces())
@@ -364,9 +370,8 @@ EntryResult EntryWriter::InflateInPieces(const DirectoryEntry& entry, int out,
 
 EntryResult EntryWriter::TestEntry(const DatArchive& archive, std::uint32_t index,
                                    MessageSink& messages) {
-    const DirectoryEntry& entry = archive.Entries()[index].entry;
-    bytes_.Bind(archive);
-    return entry.IsPacked() ? Inflate(entry, -1, messages) : CopyStored(entry, -1, messages);
+    NowhereSink nowhere;
+    return DecodeEntry(archive, index, nowhere, messages);
 }
 
 Extractor::Extractor(const DatArchive& archive, MessageSink& messages, ProgressSink& progress)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "ArchiveBytes.h"
+#include "ByteSink.h"
 #include "DatArchive.h"
 #include "Destination.h"
 #include "Inflate.h"
@@ -79,6 +80,13 @@ public:
     EntryWriter(const EntryWriter&) = delete;
     EntryWriter& operator=(const EntryWriter&) = delete;
 
+    // The one entry decoder: the entry's bytes, read, checked and inflated when packed, to sink.
+    // The outcome tells what it gave: written, damaged (with why; the sink holds what could be
+    // had, or was emptied), not written, or stopped.
+    EntryResult DecodeEntry(const DatArchive& archive, std::uint32_t index, ByteSink& sink,
+                            MessageSink& messages);
+
+    // DecodeEntry into a file of the entry's name beneath destination.
     EntryResult WriteEntry(const DatArchive& archive, std::uint32_t index, Destination& destination,
                            MessageSink& messages);
 
@@ -123,21 +131,17 @@ private:
         ~Buffer();
     };
     bool Obtain(Buffer& buffer, std::size_t bytes);
-    // out < 0: read and check only.
-    EntryResult CopyStored(const DirectoryEntry& entry, int out, MessageSink& messages);
-    EntryResult Inflate(const DirectoryEntry& entry, int out, MessageSink& messages);
-    EntryResult InflateInPieces(const DirectoryEntry& entry, int out, MessageSink& messages);
+    // out null: read and check only.
+    EntryResult CopyStored(const DirectoryEntry& entry, ByteSink* out, MessageSink& messages);
+    EntryResult Inflate(const DirectoryEntry& entry, ByteSink* out, MessageSink& messages);
+    EntryResult InflateInPieces(const DirectoryEntry& entry, ByteSink* out, MessageSink& messages);
 
     // Where the entry's packed bytes are now, or null when the file does not hold them all.
     const unsigned char* ReadPacked(const DirectoryEntry& entry, bool& noMemory);
     enum class PieceWrite { Done, Failed, Stopped };
-    PieceWrite WriteInPieces(int out, const unsigned char* data, std::size_t length) const;
-    // A file left half-written is emptied, unless it is a descriptor the caller handed in.
-    void Discard(int out) const {
-        if (ownsOutput_)
-            (void)::ftruncate(out, 0);
-    }
-    EntryResult WriteFailed(int out, MessageSink& messages, std::string_view name) const;
+    PieceWrite WriteInPieces(ByteSink* out, const unsigned char* data, std::size_t length) const;
+    // What a failed write gives: the sink emptied, the failure told with the system's reason.
+    EntryResult WriteFailed(ByteSink* out, MessageSink& messages, std::string_view name) const;
     // Lets the window paint; false when the run is to stop here.
     bool BetweenPieces() const {
         if (betweenPieces_)
@@ -149,7 +153,6 @@ private:
     Buffer real_;
     ArchiveBytes bytes_; // bound to the archive of the entry being written
     std::size_t bufferLimit_ = SIZE_MAX;
-    bool ownsOutput_ = true;
     std::size_t wholeLimit_ = kWholeEntryLimit;
     WholeInflater whole_;
     PieceInflater pieces_;

@@ -416,6 +416,41 @@ TEST(Extract, NeverOverTheArchiveBeingRead) {
     EXPECT_EQ(st.st_nlink, 2u);
 }
 
+// The decoder into memory, as a preview takes an entry: the same bytes and outcomes as a file,
+// and a limit that is a failure, not a short result.
+TEST(DecodeEntry, IntoMemoryGivesWhatAFileGets) {
+    ExtractHarness h;
+    ArchiveBuilder b;
+    const std::string data = AllByteValues(300000);
+    b.AddStored("stored.bin", data);
+    b.AddPacked("packed.bin", data);
+    std::string stream = ArchiveBuilder::Zlib(data);
+    stream[stream.size() / 2] ^= 0x55;
+    b.AddRaw("damaged.bin", stream, std::uint32_t(data.size()), std::uint32_t(stream.size()));
+    h.Load(b);
+    struct Row {
+        std::uint32_t index;
+        std::size_t limit;
+        EntryOutcome outcome;
+        std::string bytes;
+    };
+    const std::vector<Row> rows = {
+        {0, SIZE_MAX, EntryOutcome::Written, data},
+        {1, SIZE_MAX, EntryOutcome::Written, data},
+        {2, SIZE_MAX, EntryOutcome::Damaged, ""},
+        {1, 1000, EntryOutcome::NotWritten, ""},
+    };
+    EntryWriter writer;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::to_string(row.index) + " limit " + std::to_string(row.limit));
+        h.messages.messages.clear();
+        MemorySink sink(row.limit);
+        EXPECT_EQ(writer.DecodeEntry(h.archive, row.index, sink, h.messages).outcome, row.outcome);
+        EXPECT_EQ(sink.Bytes(), row.bytes);
+        EXPECT_EQ(h.messages.messages.size(), row.outcome == EntryOutcome::NotWritten ? 1u : 0u);
+    }
+}
+
 TEST(Extract, ForwardSlashIsPartOfTheFileName) {
     ExtractHarness h;
     ArchiveBuilder b;
