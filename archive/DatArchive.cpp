@@ -1,6 +1,7 @@
 // Opening an archive and loading its directory.
 #include "DatArchive.h"
 
+#include "Directory.h"
 #include "FileIo.h"
 #include "FileTypeIcon.h"
 
@@ -48,45 +49,33 @@ bool DatArchive::Open(std::string_view path) {
     names_.clear();
     ++openCount_;
 
-    std::uint64_t size = 0;
-    int fd = OpenForReading(path_, size);
-    if (fd < 0) {
-        openError_ = errno;
-        Report({.what = ArchiveFailure::CannotOpen, .error = openError_});
+    ArchiveHead head;
+    ArchiveProblem problem;
+    if (!OpenArchiveHead(path_, head, problem)) {
+        // The identifier is what a file that is not an archive shows; a file that cannot be
+        // opened changes no header value.
+        if (problem.what == ArchiveFailure::NotAnArchive)
+            identifier_ = problem.identifier;
+        openError_ = problem.what == ArchiveFailure::CannotOpen ? problem.error : 0;
+        Report(problem);
         return false;
     }
-
-    // A file shorter than the header is not an archive; the bytes it lacks read as zero.
-    unsigned char header[kHeaderSize] = {};
-    std::size_t got = ReadAt(fd, header, sizeof header, 0);
-    identifier_ = ReadLE32(header);
-    if (identifier_ != kArchiveMagic || got < kHeaderSize) {
-        Report({.what = ArchiveFailure::NotAnArchive, .identifier = identifier_});
-        CloseFile(fd);
-        return false;
-    }
-    const ArchiveHeader h = DecodeHeader(header);
-    directoryOffset_ = h.directoryOffset;
-    directorySize_ = h.directorySize;
-    const std::uint32_t claimed = directorySize_ / kDirectoryEntrySize;
-
-    // Only the records that lie whole inside the file can be loaded; a directory claiming more
-    // must not make us obtain memory the file cannot justify.
-    const std::uint64_t available = size > directoryOffset_ ? size - directoryOffset_ : 0;
-    const std::uint64_t whole = available / kDirectoryEntrySize;
-    entryCount_ = std::uint32_t(std::min<std::uint64_t>(claimed, whole));
-    cutShort_ = entryCount_ < claimed;
+    identifier_ = head.header.identifier;
+    directoryOffset_ = head.header.directoryOffset;
+    directorySize_ = head.header.directorySize;
+    entryCount_ = head.whole;
+    cutShort_ = head.CutShort();
 
     entries_ = allocate_(entryCount_);
     if (!entries_) {
         Report({.what = ArchiveFailure::NoMemory, .error = ENOMEM});
-        CloseFile(fd);
+        CloseFile(head.fd);
         return false;
     }
-    fd_ = fd;
-    fileSize_ = size;
+    fd_ = head.fd;
+    fileSize_ = head.size;
     if (cutShort_)
-        Report({.what = ArchiveFailure::CutShort, .loaded = entryCount_, .claimed = claimed});
+        Report({.what = ArchiveFailure::CutShort, .loaded = entryCount_, .claimed = head.claimed});
     return true;
 }
 
@@ -112,32 +101,23 @@ bool DatArchive::ReadDirectory(bool keep) {
     if (!IsOpen())
         return true;
 
-    // Whole records in large reads: one system call per chunk, never one per field.
-    constexpr std::size_t kRecordsPerChunk = 1820; // 262,080 bytes
-    std::unique_ptr<unsigned char[]> chunk(
-        new (std::nothrow) unsigned char[kRecordsPerChunk * kDirectoryEntrySize]);
-    if (!chunk && entryCount_ > 0) {
-        Report({.what = ArchiveFailure::NoMemory, .error = ENOMEM});
-        cutShort_ = true; // nothing of the directory could be read
-    }
-    std::uint64_t offset = directoryOffset_;
     std::uint32_t loaded = 0;
     EntryRecord passing; // what a record is decoded into when the table is not kept
-    while (chunk && loaded < entryCount_) {
-        const std::size_t want = std::min<std::size_t>(kRecordsPerChunk, entryCount_ - loaded);
-        const std::size_t got = ReadAt(fd_, chunk.get(), want * kDirectoryEntrySize, offset);
-        const std::size_t records = got / kDirectoryEntrySize;
-        for (std::size_t r = 0; r < records; ++r, ++loaded) {
+    bool noMemory = false;
+    ReadRecords(
+        fd_, directoryOffset_, entryCount_,
+        [&](const unsigned char* bytes) {
             EntryRecord& record = keep ? entries_[loaded] : passing;
-            DecodeDirectoryEntry(chunk.get() + r * kDirectoryEntrySize, record.entry);
+            DecodeDirectoryEntry(bytes, record.entry);
             const std::string_view name = record.entry.Name();
             record.listIndex = list_.AddEntry(name, ::ClassifyName(name), 0);
             list_.SetEntryText(record.listIndex, 1, SizeText(record.entry).View());
-            progress_.SetPosition(loaded + 1);
-        }
-        if (records < want)
-            break; // the file shrank since it was opened: keep what was read
-        offset += got;
+            progress_.SetPosition(++loaded);
+        },
+        noMemory);
+    if (noMemory) {
+        Report({.what = ArchiveFailure::NoMemory, .error = ENOMEM});
+        cutShort_ = true; // nothing of the directory could be read
     }
     // Records that could not be read are never shown nor used.
     entryCount_ = loaded;

@@ -1,5 +1,6 @@
 // Opening, reopening and closing archives: the header values each kind of failure leaves, the
 // table allocation, a directory that claims more than the file holds, progress and Info.
+#include "Directory.h"
 #include "Harness.h"
 
 #include <gtest/gtest.h>
@@ -223,6 +224,48 @@ TEST(CutShortDirectory, LoadsOnlyWholeRecordsAndSaysSo) {
     EXPECT_EQ(InfoText(h.archive), "Dat File:" + h.archive.Path() +
                                        "\niD:0x54414456\nTable Offset:0xc\nTable Size:0xffffffff\n"
                                        "Num of Files:7\n");
+}
+
+// The directory as a value, with no sinks: the records, or what failed and why.
+TEST(DirectoryValue, RecordsOrTheProblem) {
+    TempDir dir;
+    ArchiveBuilder b;
+    b.AddStored("a.txt", "a");
+    b.AddPacked("sub\\b.txt", "bbbb");
+    WriteFile(dir / "good.dat", b.Build());
+    WriteFile(dir / "cut.dat", CutShortKiB());
+    WriteFile(dir / "text.dat", "hello, world");
+    struct Row {
+        std::string file;
+        bool read;
+        ArchiveFailure what;
+        std::size_t entries;
+        bool cutShort;
+    };
+    const std::vector<Row> rows = {
+        {"good.dat", true, ArchiveFailure::None, 2, false},
+        {"cut.dat", true, ArchiveFailure::None, 7, true},
+        {"text.dat", false, ArchiveFailure::NotAnArchive, 0, false},
+        {"missing.dat", false, ArchiveFailure::CannotOpen, 0, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.file);
+        Directory directory;
+        ArchiveProblem problem;
+        EXPECT_EQ(ReadArchiveDirectory(dir / row.file, directory, problem), row.read);
+        EXPECT_EQ(problem.what, row.what);
+        EXPECT_EQ(directory.entries.size(), row.entries);
+        EXPECT_EQ(directory.CutShort(), row.cutShort);
+    }
+    Directory directory;
+    ArchiveProblem problem;
+    ASSERT_TRUE(ReadArchiveDirectory(dir / "good.dat", directory, problem));
+    EXPECT_EQ(directory.entries[1].Name(), "sub\\b.txt");
+    EXPECT_EQ(directory.entries[1].realSize, 4u);
+    ReadArchiveDirectory(dir / "missing.dat", directory, problem);
+    EXPECT_EQ(problem.error, ENOENT);
+    ReadArchiveDirectory(dir / "text.dat", directory, problem);
+    EXPECT_EQ(problem.identifier, 0x6c6c6568u); // "hell"
 }
 
 // Listing without keeping: the same rows and messages as loading, and afterwards nothing that
