@@ -1,43 +1,32 @@
 // vdat create: a new archive from files. The files are found first and their names checked, so
-// a refusal leaves nothing behind; then they are read and compressed by a pool of workers while
-// this thread writes them in name order under a temporary name, renamed over ARCHIVE at the end.
-#include "ArchiveWriter.h"
+// a refusal leaves nothing behind; then the archive rewriter has them read and compressed by a
+// pool of workers and writes them in name order under a temporary name, renamed over ARCHIVE
+// at the end.
+#include "ArchiveRewriter.h"
 #include "Commands.h"
 #include "SourceFiles.h"
 #include "TemporaryArchive.h"
 #include "TerminalSinks.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
-#include <mutex>
+#include <memory>
 #include <sys/stat.h>
-#include <system_error>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
 namespace {
-// One file read and made ready to write: its stored bytes, or why it cannot be added.
-struct Prepared {
-    std::string data;
-    std::uint32_t realSize = 0;
-    std::uint32_t packedSize = 0;
-    std::string problem;
-    bool done = false;
-};
-
 class Preparer {
 public:
     Preparer(int rootFd, const Options& options)
         : opener_(rootFd, options.dereference), options_(options), compressor_(options.level) {}
 
-    void Prepare(const SourceFile& file, Prepared& out) {
+    void Prepare(const SourceFile& file, PreparedEntry& out) {
         const int fd = opener_.Open(file.path);
         struct stat st;
         if (fd < 0 || ::fstat(fd, &st) != 0) {
@@ -156,108 +145,59 @@ int RunCreate(const Options& options) {
         return kExitFailed;
 
     TemporaryArchive temporary;
-    if (!temporary.Create(archive)) {
+    ArchiveRewriter rewriter(temporary);
+    if (!rewriter.Begin(archive)) {
         PrintLine(archive, "cannot create the archive", std::strerror(errno));
         return kExitFailed;
     }
-    FileOutput output(temporary.Fd());
-    ArchiveWriter writer(output);
-
-    // Workers prepare files a limited way ahead of the writer, so memory stays bounded.
-    const unsigned jobs =
-        std::min<unsigned>(CreateJobs(options), unsigned(std::max<std::size_t>(files.size(), 1)));
-    const std::size_t ahead = 4 * std::size_t(jobs) + 4;
-    std::vector<Prepared> slots(files.size());
-    std::mutex mutex;
-    std::condition_variable ready, room;
-    std::size_t next = 0, written = 0;
-    bool stop = false;
-    auto work = [&] {
-        Preparer preparer(root, options);
-        for (;;) {
-            std::size_t k;
-            {
-                std::unique_lock lock(mutex);
-                room.wait(lock,
-                          [&] { return stop || next >= files.size() || next < written + ahead; });
-                if (stop || next >= files.size())
-                    return;
-                k = next++;
-            }
-            Prepared prepared;
-            preparer.Prepare(files[k], prepared);
-            std::lock_guard lock(mutex);
-            slots[k] = std::move(prepared);
-            slots[k].done = true;
-            ready.notify_all();
-        }
-    };
-    std::vector<std::thread> pool;
-    for (unsigned w = 0; w < jobs && jobs > 1; ++w) {
-        try {
-            pool.emplace_back(work);
-        } catch (const std::system_error&) {
-            break;
-        }
-    }
-    Preparer inline_(root, options); // one job, or no thread could be had: this thread does it
     std::uint64_t realBytes = 0;
     std::uint32_t stored = 0;
-    bool ok = true;
-    for (std::size_t k = 0; k < files.size(); ++k) {
-        Prepared prepared;
-        if (pool.empty()) {
-            inline_.Prepare(files[k], prepared);
-        } else {
-            std::unique_lock lock(mutex);
-            ready.wait(lock, [&] { return slots[k].done; });
-            prepared = std::move(slots[k]);
-            written = k + 1;
-            room.notify_all();
-        }
-        if (!prepared.problem.empty()) {
-            PrintLine(files[k].path, "cannot be put in the archive", prepared.problem);
-            ok = false;
-            break;
-        }
-        if (!writer.AddEntry(files[k].name, prepared.data, prepared.realSize,
-                             prepared.packedSize)) {
-            if (writer.Overflow())
-                PrintLine(archive, "cannot create the archive",
-                          "its data would pass the 4 GiB that 32-bit offsets address");
-            else
-                PrintLine(archive, "cannot write the archive", std::strerror(errno));
-            ok = false;
-            break;
-        }
-        realBytes += prepared.realSize;
-        stored += prepared.packedSize == 0;
-        if (options.verbose)
-            std::fprintf(stderr, "%s\n", EscapedName(files[k].name).c_str());
-    }
-    {
-        std::lock_guard lock(mutex);
-        stop = true;
-        room.notify_all();
-    }
-    for (auto& t : pool)
-        t.join();
-    if (!ok)
+    std::size_t failedAt = 0;
+    std::string problem;
+    const ArchiveRewriter::Result added = rewriter.AddPrepared(
+        files.size(), [&](std::size_t k) { return std::string_view(files[k].name); },
+        [&] {
+            auto preparer = std::make_shared<Preparer>(root, options);
+            return ArchiveRewriter::Preparer([&files, preparer](std::size_t k, PreparedEntry& out) {
+                preparer->Prepare(files[k], out);
+            });
+        },
+        CreateJobs(options), nullptr,
+        [&](std::size_t k, const PreparedEntry& entry) {
+            realBytes += entry.realSize;
+            stored += entry.packedSize == 0;
+            if (options.verbose)
+                std::fprintf(stderr, "%s\n", EscapedName(files[k].name).c_str());
+        },
+        failedAt, problem);
+    switch (added) {
+    case ArchiveRewriter::Result::Done:
+    case ArchiveRewriter::Result::Stopped:
+        break;
+    case ArchiveRewriter::Result::Problem:
+        PrintLine(files[failedAt].path, "cannot be put in the archive", problem);
         return kExitFailed;
-    if (!writer.Finish()) {
-        if (writer.Overflow())
-            PrintLine(archive, "cannot create the archive", "its directory would be too large");
-        else
-            PrintLine(archive, "cannot write the archive", std::strerror(errno));
+    case ArchiveRewriter::Result::Overflow:
+        PrintLine(archive, "cannot create the archive",
+                  "its data would pass the 4 GiB that 32-bit offsets address");
+        return kExitFailed;
+    case ArchiveRewriter::Result::WriteFailed:
+        PrintLine(archive, "cannot write the archive", std::strerror(errno));
         return kExitFailed;
     }
-    if (!temporary.Commit(archive, replacing)) {
+    switch (rewriter.Commit(archive, replacing)) {
+    case ArchiveRewriter::Result::Done:
+        break;
+    case ArchiveRewriter::Result::Overflow:
+        PrintLine(archive, "cannot create the archive", "its directory would be too large");
+        return kExitFailed;
+    default:
         PrintLine(archive, "cannot write the archive", std::strerror(errno));
         return kExitFailed;
     }
     if (!options.quiet)
         std::fprintf(stderr, "vdat: %zu files (%u stored), %llu bytes into %llu\n", files.size(),
                      unsigned(stored), static_cast<unsigned long long>(realBytes),
-                     static_cast<unsigned long long>(writer.Size()));
+                     static_cast<unsigned long long>(rewriter.Size()));
     return kExitOk;
 }

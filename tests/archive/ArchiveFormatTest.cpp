@@ -1,6 +1,7 @@
 // The archive format as the reader sees it: identifier check and its message, short files,
 // directory sizes, name fields, field decoding, picture choice and the size text; and what the
 // writer refuses to write.
+#include "ArchiveRewriter.h"
 #include "ArchiveWriter.h"
 #include "Harness.h"
 
@@ -291,3 +292,33 @@ TEST(ArchiveWriterLimits, DataPast32BitOffsetsIsRefused) {
 }
 
 } // namespace
+
+// The rewriter copies entries as they are stored, without inflating them, and puts the new
+// archive in place only on commit: abandoned, it leaves nothing beside its target.
+TEST(ArchiveRewriter, CopiesRawEntriesAndLeavesNothingWhenAbandoned) {
+    Harness h;
+    ArchiveBuilder b;
+    b.AddStored("a.txt", "stored as it is");
+    b.AddPacked("dir\\b.bin", std::string(5000, 'b'));
+    b.AddRaw("bad.bin", "not a zlib stream", 100, 17); // copied as it is: damage and all
+    const std::string bytes = b.Build();
+    ASSERT_TRUE(h.OpenBytes(bytes));
+    const std::string target = h.dir / "copy.dat";
+    {
+        PlainTemporaryArchive temporary;
+        ArchiveRewriter rewriter(temporary);
+        ASSERT_TRUE(rewriter.Begin(target));
+        EXPECT_EQ(rewriter.AddRaw("a.txt", h.archive, 0), ArchiveRewriter::Result::Done);
+        EXPECT_NE(ListTree(h.dir.Path()).find("copy.dat."), std::string::npos);
+    }
+    EXPECT_EQ(ListTree(h.dir.Path()), "test.dat\n");
+
+    PlainTemporaryArchive temporary;
+    ArchiveRewriter rewriter(temporary);
+    ASSERT_TRUE(rewriter.Begin(target));
+    for (std::uint32_t i = 0; i < 3; ++i)
+        EXPECT_EQ(rewriter.AddRaw(h.archive.EntryName(i), h.archive, i),
+                  ArchiveRewriter::Result::Done);
+    EXPECT_EQ(rewriter.Commit(target, false), ArchiveRewriter::Result::Done);
+    EXPECT_EQ(ReadFile(target), bytes); // the same layout: data in order, then the directory
+}

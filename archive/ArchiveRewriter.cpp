@@ -1,0 +1,161 @@
+// The ordered write of a new archive, its temporary file and its commit.
+#include "ArchiveRewriter.h"
+
+#include "FileIo.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <sys/stat.h>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+PlainTemporaryArchive::~PlainTemporaryArchive() {
+    if (fd_ >= 0)
+        ::close(fd_);
+    if (!path_.empty())
+        ::unlink(path_.c_str());
+}
+
+bool PlainTemporaryArchive::Create(const std::string& target) {
+    std::string path = target + ".XXXXXX";
+    fd_ = ::mkstemp(path.data());
+    if (fd_ < 0)
+        return false;
+    path_ = std::move(path);
+    // mkstemp makes it private; an archive gets the usual mode.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd_, 0666 & ~mask);
+    return true;
+}
+
+bool PlainTemporaryArchive::Commit(const std::string& target, bool durable) {
+    if (durable && ::fsync(fd_) != 0)
+        return false;
+    const int closed = ::close(fd_);
+    fd_ = -1;
+    if (closed != 0 || ::rename(path_.c_str(), target.c_str()) != 0)
+        return false;
+    path_.clear();
+    return true;
+}
+
+bool ArchiveRewriter::Begin(const std::string& target) {
+    if (!temporary_.Create(target))
+        return false;
+    output_ = std::make_unique<FileOutput>(temporary_.Fd());
+    writer_ = std::make_unique<ArchiveWriter>(*output_);
+    return true;
+}
+
+ArchiveRewriter::Result ArchiveRewriter::AddPrepared(
+    std::size_t count, const std::function<std::string_view(std::size_t)>& name,
+    const std::function<Preparer()>& makePreparer, unsigned workers, const std::atomic<bool>* stop,
+    const std::function<void(std::size_t, const PreparedEntry&)>& added, std::size_t& failedAt,
+    std::string& problem) {
+    workers = std::min<unsigned>(std::max(workers, 1u), unsigned(std::max<std::size_t>(count, 1)));
+    // Workers prepare entries a limited way ahead of the writer, so memory stays bounded.
+    const std::size_t ahead = 4 * std::size_t(workers) + 4;
+    struct Slot {
+        PreparedEntry entry;
+        bool done = false;
+    };
+    std::vector<Slot> slots(count);
+    std::mutex mutex;
+    std::condition_variable ready, room;
+    std::size_t next = 0, written = 0;
+    bool halt = false;
+    auto work = [&] {
+        const Preparer prepare = makePreparer();
+        for (;;) {
+            std::size_t k;
+            {
+                std::unique_lock lock(mutex);
+                room.wait(lock, [&] { return halt || next >= count || next < written + ahead; });
+                if (halt || next >= count)
+                    return;
+                k = next++;
+            }
+            PreparedEntry entry;
+            prepare(k, entry);
+            std::lock_guard lock(mutex);
+            slots[k].entry = std::move(entry);
+            slots[k].done = true;
+            ready.notify_all();
+        }
+    };
+    std::vector<std::thread> pool;
+    for (unsigned w = 0; w < workers && workers > 1; ++w) {
+        try {
+            pool.emplace_back(work);
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+    // One worker, or no thread could be had: this thread prepares too.
+    const Preparer inline_ = pool.empty() ? makePreparer() : Preparer();
+    Result result = Result::Done;
+    for (std::size_t k = 0; k < count; ++k) {
+        if (stop && stop->load(std::memory_order_relaxed)) {
+            result = Result::Stopped;
+            break;
+        }
+        PreparedEntry entry;
+        if (pool.empty()) {
+            inline_(k, entry);
+        } else {
+            std::unique_lock lock(mutex);
+            ready.wait(lock, [&] { return slots[k].done; });
+            entry = std::move(slots[k].entry);
+            written = k + 1;
+            room.notify_all();
+        }
+        if (!entry.problem.empty()) {
+            failedAt = k;
+            problem = std::move(entry.problem);
+            result = Result::Problem;
+            break;
+        }
+        if (!writer_->AddEntry(name(k), entry.data, entry.realSize, entry.packedSize)) {
+            failedAt = k;
+            result = writer_->Overflow() ? Result::Overflow : Result::WriteFailed;
+            break;
+        }
+        added(k, entry);
+    }
+    const int error = errno;
+    {
+        std::lock_guard lock(mutex);
+        halt = true;
+        room.notify_all();
+    }
+    for (auto& t : pool)
+        t.join();
+    errno = error;
+    return result;
+}
+
+ArchiveRewriter::Result ArchiveRewriter::AddRaw(std::string_view name, const DatArchive& from,
+                                                std::uint32_t index) {
+    const DirectoryEntry& entry = from.Entries()[index].entry;
+    const std::uint32_t length = entry.IsPacked() ? entry.packedSize : entry.realSize;
+    std::string data(length, '\0');
+    if (ReadAt(from.FileDescriptor(), data.data(), length, entry.dataOffset) < length) {
+        errno = EIO; // the archive ends before the entry's data does
+        return Result::WriteFailed;
+    }
+    if (!writer_->AddEntry(name, data, entry.realSize, entry.packedSize, entry.fourthValue))
+        return writer_->Overflow() ? Result::Overflow : Result::WriteFailed;
+    return Result::Done;
+}
+
+ArchiveRewriter::Result ArchiveRewriter::Commit(const std::string& target, bool durable) {
+    if (!writer_->Finish())
+        return writer_->Overflow() ? Result::Overflow : Result::WriteFailed;
+    return temporary_.Commit(target, durable) ? Result::Done : Result::WriteFailed;
+}
