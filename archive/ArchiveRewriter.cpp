@@ -27,10 +27,7 @@ bool PlainTemporaryArchive::Create(const std::string& target) {
     if (fd_ < 0)
         return false;
     path_ = std::move(path);
-    // mkstemp makes it private; an archive gets the usual mode.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd_, 0666 & ~mask);
+    GiveUsualMode(fd_);
     return true;
 }
 

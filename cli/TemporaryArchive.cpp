@@ -1,6 +1,8 @@
 // The temporary archive and the signal handler that removes it.
 #include "TemporaryArchive.h"
 
+#include "FileIo.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -68,10 +70,7 @@ bool TemporaryArchive::Create(const std::string& archive) {
         return false;
     }
     path_ = gTemporaryPath;
-    // mkstemp makes it private; an archive gets the usual mode.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd_, 0666 & ~mask);
+    GiveUsualMode(fd_);
     return true;
 }
 
