@@ -103,6 +103,18 @@ TEST_P(RaceInTheDestination, NothingOutsideIsTouched) {
     }
     ASSERT_EQ(::lchown(other.c_str(), 65534, 65534) == 0 || ::geteuid() != 0, true);
     const auto before = Contents(outside);
+    // The other user must be able to reach the destination (a TMPDIR inside a private home
+    // would not let it).
+    const pid_t probe = ::fork();
+    ASSERT_GE(probe, 0);
+    if (probe == 0) {
+        BecomeAnotherUser();
+        ::_exit(::access(dest.c_str(), W_OK | X_OK) == 0 ? 0 : 3);
+    }
+    int probed = 0;
+    ASSERT_EQ(::waitpid(probe, &probed, 0), probe);
+    if (WIFEXITED(probed) && WEXITSTATUS(probed) == 3)
+        GTEST_SKIP() << "another user cannot reach " << dest;
 
     auto* flips = static_cast<std::atomic<long>*>(::mmap(nullptr, sizeof(std::atomic<long>),
                                                          PROT_READ | PROT_WRITE,
