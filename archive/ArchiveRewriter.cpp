@@ -6,41 +6,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
-#include <cstdlib>
 #include <mutex>
-#include <sys/stat.h>
 #include <system_error>
 #include <thread>
-#include <unistd.h>
 #include <vector>
-
-PlainTemporaryArchive::~PlainTemporaryArchive() {
-    if (fd_ >= 0)
-        ::close(fd_);
-    if (!path_.empty())
-        ::unlink(path_.c_str());
-}
-
-bool PlainTemporaryArchive::Create(const std::string& target) {
-    std::string path = target + ".XXXXXX";
-    fd_ = ::mkstemp(path.data());
-    if (fd_ < 0)
-        return false;
-    path_ = std::move(path);
-    GiveUsualMode(fd_);
-    return true;
-}
-
-bool PlainTemporaryArchive::Commit(const std::string& target, bool durable) {
-    if (durable && ::fsync(fd_) != 0)
-        return false;
-    const int closed = ::close(fd_);
-    fd_ = -1;
-    if (closed != 0 || ::rename(path_.c_str(), target.c_str()) != 0)
-        return false;
-    path_.clear();
-    return true;
-}
 
 bool ArchiveRewriter::Begin(const std::string& target) {
     if (!temporary_.Create(target))

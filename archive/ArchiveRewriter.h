@@ -6,6 +6,7 @@
 
 #include "ArchiveWriter.h"
 #include "DatArchive.h"
+#include "TemporaryArchive.h"
 
 #include <atomic>
 #include <cstddef>
@@ -23,43 +24,14 @@ struct PreparedEntry {
     std::string problem;
 };
 
-// Where the new archive is written until it is complete. Removed unless committed.
-class TemporaryArchiveFile {
-public:
-    virtual ~TemporaryArchiveFile() = default;
-    // Makes the file beside target; false with errno.
-    virtual bool Create(const std::string& target) = 0;
-    virtual int Fd() const = 0;
-    // Makes it durable first when durable (it replaces a file), then renames it over target.
-    virtual bool Commit(const std::string& target, bool durable) = 0;
-};
-
-// A temporary file beside the target, nothing more (a program that must clear it on a signal
-// brings its own).
-class PlainTemporaryArchive final : public TemporaryArchiveFile {
-public:
-    PlainTemporaryArchive() = default;
-    ~PlainTemporaryArchive() override;
-    PlainTemporaryArchive(const PlainTemporaryArchive&) = delete;
-    PlainTemporaryArchive& operator=(const PlainTemporaryArchive&) = delete;
-    bool Create(const std::string& target) override;
-    int Fd() const override { return fd_; }
-    bool Commit(const std::string& target, bool durable) override;
-
-private:
-    std::string path_;
-    int fd_ = -1;
-};
-
 class ArchiveRewriter {
 public:
     // Prepares entry k (on a worker thread); each worker gets its own from makePreparer.
     using Preparer = std::function<void(std::size_t k, PreparedEntry& out)>;
     enum class Result { Done, Problem, WriteFailed, Overflow, Stopped };
 
-    explicit ArchiveRewriter(TemporaryArchiveFile& temporary) : temporary_(temporary) {}
-
-    // Starts the new archive beside target; false with errno.
+    // Starts the new archive beside target, under a temporary name that is removed unless the
+    // archive is committed, also on SIGINT, SIGTERM or SIGHUP; false with errno.
     bool Begin(const std::string& target);
 
     // Adds count entries in order, entry k under name(k), prepared by `workers` threads a
@@ -82,7 +54,7 @@ public:
     std::uint64_t Size() const { return writer_ ? writer_->Size() : 0; }
 
 private:
-    TemporaryArchiveFile& temporary_;
+    TemporaryArchive temporary_;
     std::unique_ptr<FileOutput> output_;
     std::unique_ptr<ArchiveWriter> writer_;
 };

@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 namespace {
+// The kernel's openat2 refuses symlinks and escapes by itself; where it is missing or filtered
+// out, openat with O_NOFOLLOW on a single part is just as safe.
 std::atomic<bool> haveOpenat2{true};
 
 int OpenOnePart(int parent, const char* part, int flags, mode_t mode) {
@@ -29,10 +31,6 @@ int OpenOnePart(int parent, const char* part, int flags, mode_t mode) {
     return ::openat(parent, part, flags, mode);
 }
 } // namespace
-
-void UseOpenat2(bool on) {
-    haveOpenat2.store(on, std::memory_order_relaxed);
-}
 
 int OpenFolderBeneath(int parent, const char* part) {
     // A path handle is enough for the *at calls and works in folders the user may enter and

@@ -11,8 +11,3 @@ int OpenFolderBeneath(int parent, const char* part);
 // Creates the file `part` inside `parent` for writing; it must not exist (a symlink there is
 // never followed: EEXIST).
 int CreateFileBeneath(int parent, const char* part);
-
-// The kernel's openat2 refuses symlinks and escapes by itself; where it is missing or filtered
-// out, openat with O_NOFOLLOW on a single part is just as safe. Off forces that fallback, as a
-// kernel without openat2 would (for tests).
-void UseOpenat2(bool on);

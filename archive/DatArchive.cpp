@@ -44,7 +44,6 @@ bool DatArchive::Open(std::string_view path) {
         Close();
     path_.assign(path);
     cutShort_ = false;
-    openError_ = 0;
     problem_ = {};
     names_.clear();
     ++openCount_;
@@ -56,7 +55,6 @@ bool DatArchive::Open(std::string_view path) {
         // opened changes no header value.
         if (problem.what == ArchiveFailure::NotAnArchive)
             identifier_ = problem.identifier;
-        openError_ = problem.what == ArchiveFailure::CannotOpen ? problem.error : 0;
         Report(problem);
         return false;
     }

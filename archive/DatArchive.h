@@ -60,12 +60,9 @@ public:
         return names_.empty() ? entries_[i].entry.Name() : std::string_view(names_[i]);
     }
     void SetEntryNames(std::vector<std::string> names) { names_ = std::move(names); }
-    // The system's error number when the last Open could not open the file (0: not a regular
-    // file), so callers that can show it tell the user why.
-    int OpenError() const { return openError_; }
     // What the last message about the archive as a whole was about (None after an Open that
-    // showed none): so that a program can tell the user in its own words, without reading the
-    // message's text.
+    // showed none), with the system's error number: so that a program can tell the user in its
+    // own words, without reading the message's text.
     const ArchiveProblem& Problem() const { return problem_; }
     int FileDescriptor() const { return fd_; }
     // Changes with every Open, so bytes kept from an earlier file are never taken for this one's.
@@ -91,7 +88,6 @@ private:
     std::uint64_t fileSize_ = 0;
     std::uint64_t openCount_ = 0;
     bool cutShort_ = false;
-    int openError_ = 0;
     ArchiveProblem problem_;
     std::string path_;
     std::vector<std::string> names_;

@@ -100,6 +100,11 @@ std::string Destination::TemporaryName(const EntryPath& path) {
 }
 
 void Destination::FindLeftovers(std::string_view folderPath, const Folder& folder) {
+    {
+        std::lock_guard lock(leftoversMutex_);
+        if (!leftovers_.try_emplace(std::string(folderPath)).second)
+            return; // looked through already
+    }
     const int fd = ::openat(folder.Fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return; // a folder we may not list keeps its leftovers
@@ -118,7 +123,7 @@ void Destination::FindLeftovers(std::string_view folderPath, const Folder& folde
     if (found.empty())
         return;
     std::lock_guard lock(leftoversMutex_);
-    leftovers_[std::string(folderPath)] = std::move(found);
+    leftovers_[std::string(folderPath)].merge(found);
     haveLeftovers_.store(true, std::memory_order_release);
 }
 

@@ -77,8 +77,9 @@ private:
     std::string NextTemporary(std::string_view name);
     Status CreateReplacement(Output& output);
     // Temporary files a killed run left, by folder and by the name of the file they were to
-    // replace: found when a folder that already existed is first reached, removed when that
-    // file is written (if no live run holds them).
+    // replace: found when a folder that already existed is first reached in a run (once, even
+    // if its handle is dropped and opened again), removed when that file is written (if no
+    // live run holds them).
     void FindLeftovers(std::string_view folderPath, const Folder& folder);
     void RemoveLeftovers(std::string_view folderPath, const Folder& folder,
                          const std::string& name);
@@ -93,6 +94,7 @@ private:
     std::atomic<std::uint64_t> nameCounter_{0};
     std::atomic<bool> findingFiles_{false}; // the last name looked at held a file already
     std::mutex leftoversMutex_;
+    // Every folder looked through this run, with what it held.
     std::unordered_map<std::string, std::unordered_map<std::string, std::vector<std::string>>>
         leftovers_;
     std::atomic<bool> haveLeftovers_{false};

@@ -90,6 +90,16 @@ void ExtractSummary::Add(EntryOutcome outcome) {
     }
 }
 
+ExtractSummary& ExtractSummary::operator+=(const ExtractSummary& other) {
+    written += other.written;
+    refused += other.refused;
+    notWritten += other.notWritten;
+    damaged += other.damaged;
+    stopped += other.stopped;
+    kept += other.kept;
+    return *this;
+}
+
 EntryWriter::Buffer::~Buffer() {
     std::free(data);
 }
@@ -145,7 +155,6 @@ EntryWriter::PieceWrite EntryWriter::WriteInPieces(ByteSink* out, const unsigned
 EntryResult EntryWriter::WriteEntry(const DatArchive& archive, std::uint32_t index,
                                     Destination& destination, MessageSink& messages) {
     const DirectoryEntry& entry = archive.Entries()[index].entry;
-    bytes_.Bind(archive);
     if (StopAsked())
         return Result(EntryOutcome::Stopped, "the run was stopped");
     const auto path = ParseEntryPath(archive.EntryName(index));
@@ -428,9 +437,7 @@ ExtractSummary Extractor::ExtractAll() {
                           progress_.SetPosition(std::uint32_t(position + 1));
                       });
     // A run that was stopped leaves the bar where it got to.
-    const std::uint32_t reported =
-        summary.written + summary.refused + summary.notWritten + summary.damaged + summary.stopped;
-    if (reported == count && summary.stopped == 0)
+    if (summary.Total() == count && summary.stopped == 0)
         progress_.SetPosition(0);
     return summary;
 }

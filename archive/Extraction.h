@@ -41,6 +41,11 @@ struct ExtractSummary {
     std::uint32_t kept = 0;
 
     void Add(EntryOutcome outcome);
+    ExtractSummary& operator+=(const ExtractSummary& other);
+    // Every entry reported, whatever became of it.
+    std::uint32_t Total() const {
+        return written + refused + notWritten + damaged + stopped + kept;
+    }
     bool AllWritten() const {
         return refused == 0 && notWritten == 0 && damaged == 0 && stopped == 0;
     }

@@ -32,12 +32,6 @@ void CloseFile(int fd) {
         ::close(fd);
 }
 
-void GiveUsualMode(int fd) {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-}
-
 std::size_t ReadAt(int fd, void* buffer, std::size_t length, std::uint64_t offset) {
     auto* out = static_cast<unsigned char*>(buffer);
     std::size_t done = 0;

@@ -11,10 +11,6 @@
 int OpenForReading(const std::string& path, std::uint64_t& size);
 void CloseFile(int fd);
 
-// Gives a file made private by mkstemp the mode a new file gets (0666 less the umask): an
-// archive written under a temporary name should not stay readable by its owner alone.
-void GiveUsualMode(int fd);
-
 // Reads up to length bytes at offset; returns how many were read (fewer at the end of the file
 // or on an error).
 std::size_t ReadAt(int fd, void* buffer, std::size_t length, std::uint64_t offset);

@@ -45,10 +45,6 @@ void FolderCache::Reset(int rootFd) {
         shard.byPath.clear();
         shard.order.clear();
     }
-    {
-        std::lock_guard lock(seenMutex_);
-        seen_.clear();
-    }
     // Half of what this process may open, leaving room for the rest of the program: an archive
     // whose entries go to thousands of folders in no order then opens each once.
     rlimit limit{};
@@ -88,9 +84,4 @@ std::shared_ptr<Folder> FolderCache::Remember(std::string key, std::shared_ptr<F
         shard.order.pop_back();
     }
     return shard.order.front().second;
-}
-
-bool FolderCache::FirstLook(const std::string& key) {
-    std::lock_guard lock(seenMutex_);
-    return seen_.insert(key).second;
 }

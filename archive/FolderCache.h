@@ -12,7 +12,6 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 
 // One open folder. Kept alive by whoever writes into it, even after the cache dropped it.
 class Folder {
@@ -33,7 +32,6 @@ public:
     // the descriptor limit allows, within these bounds.
     static constexpr std::size_t kMinimumCapacity = 32;
     static constexpr std::size_t kMaximumCapacity = 16384;
-    std::size_t Capacity() const { return capacity_; }
 
     enum class Result { Ok, Symlink, Failed };
     struct Reached {
@@ -44,14 +42,13 @@ public:
 
     // Takes over rootFd, the destination itself.
     void Reset(int rootFd);
-    bool IsOpen() const { return root_ != nullptr; }
     const std::shared_ptr<Folder>& Root() const { return root_; }
 
     // The folder path's file goes into, made where missing: each part is made in its parent
     // and opened there without following a symlink. A symlink on the way is Symlink; a file or
     // anything else in the way, or a folder that cannot be made, is Failed with the reason.
-    // Called with onExisting(path of the folder, folder), once a run, for each folder that was
-    // there before the run reached it.
+    // Called with onExisting(path of the folder, folder) for each folder that was there already
+    // when it was opened.
     template <typename OnExisting> Reached Reach(const EntryPath& path, OnExisting onExisting);
 
 private:
@@ -71,15 +68,10 @@ private:
     // Keeps folder under key, unless another worker got there first: then that one, which
     // is the one to use.
     std::shared_ptr<Folder> Remember(std::string key, std::shared_ptr<Folder> folder);
-    bool FirstLook(const std::string& key);
 
     std::shared_ptr<Folder> root_;
     Shard shards_[kShards];
     std::size_t capacity_ = kMinimumCapacity;
-    // Folders that existed and were looked through already: opened again after the cache
-    // dropped them, they are not looked through again.
-    std::mutex seenMutex_;
-    std::unordered_set<std::string> seen_;
 };
 
 // Opens or makes the folder `part` in parent. Ok with the handle and whether it existed.
@@ -106,10 +98,8 @@ FolderCache::Reached FolderCache::Reach(const EntryPath& path, OnExisting onExis
         const Result result = OpenOrMakeFolder(folder->Fd(), part.c_str(), fd, existed, error);
         if (result != Result::Ok)
             return {result, error, nullptr};
-        std::string key(path.Folder(i));
-        const bool look = existed && FirstLook(key);
-        folder = Remember(std::move(key), std::make_shared<Folder>(fd));
-        if (look)
+        folder = Remember(std::string(path.Folder(i)), std::make_shared<Folder>(fd));
+        if (existed)
             onExisting(path.Folder(i), *folder);
     }
     return {Result::Ok, 0, folder};

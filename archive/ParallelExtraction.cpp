@@ -1,4 +1,4 @@
-// The worker pool behind ExtractInParallel.
+// The worker pool behind RunExtraction.
 #include "ParallelExtraction.h"
 
 #include <algorithm>
@@ -167,22 +167,25 @@ struct Slot {
     std::unique_ptr<HeldMessages> messages; // only for entries that said something
 };
 
-ExtractSummary RunJob(const DatArchive& archive, const ExtractionJob& job, MessageSink& messages,
-                      const EntryReport& report) {
+} // namespace
+
+ExtractSummary RunExtraction(const DatArchive& archive, const ExtractionJob& job,
+                             MessageSink& messages, const EntryReport& report) {
     const std::span<const std::uint32_t> selected = job.entries;
     Destination* destination = job.destination;
     const std::atomic<bool>* stop = job.stop;
+    // One descriptor takes the entries' data one after another, on this thread.
+    const bool toDescriptor = !destination && job.descriptor >= 0;
     auto doEntry = [&](EntryWriter& writer, std::uint32_t index, MessageSink& sink) {
         if (destination)
             return writer.WriteEntry(archive, index, *destination, sink);
-        if (job.descriptor >= 0)
+        if (toDescriptor)
             return writer.WriteEntryTo(archive, index, job.descriptor, sink);
         return writer.TestEntry(archive, index, sink);
     };
-    // One descriptor takes the entries' data one after another.
-    unsigned workers = job.descriptor >= 0 && !destination ? 1 : job.workers;
+    unsigned workers = toDescriptor ? 1 : job.workers;
     const std::function<void()> whileWaiting =
-        job.descriptor >= 0 && !destination ? std::function<void()>() : job.whileWaiting;
+        toDescriptor ? std::function<void()>() : job.whileWaiting;
     const std::size_t count = selected.size();
     workers = std::max(1u, std::min<unsigned>(workers, unsigned(std::max<std::size_t>(count, 1))));
     ExtractSummary summary;
@@ -323,10 +326,4 @@ ExtractSummary RunJob(const DatArchive& archive, const ExtractionJob& job, Messa
         t.join();
     reportReady(true); // everything that was started is done now
     return summary;
-}
-} // namespace
-
-ExtractSummary RunExtraction(const DatArchive& archive, const ExtractionJob& job,
-                             MessageSink& messages, const EntryReport& report) {
-    return RunJob(archive, job, messages, report);
 }

@@ -43,26 +43,3 @@ struct ExtractionJob {
 // Messages and reports come in the order the entries were chosen.
 ExtractSummary RunExtraction(const DatArchive& archive, const ExtractionJob& job,
                              MessageSink& messages, const EntryReport& report);
-
-// The common jobs, spelled out.
-inline ExtractSummary ExtractInParallel(const DatArchive& archive,
-                                        std::span<const std::uint32_t> selected,
-                                        Destination& destination, unsigned workers,
-                                        MessageSink& messages, const EntryReport& report,
-                                        const std::atomic<bool>* stop = nullptr,
-                                        const std::function<void()>& whileWaiting = {}) {
-    return RunExtraction(archive,
-                         {.entries = selected,
-                          .destination = &destination,
-                          .workers = workers,
-                          .stop = stop,
-                          .whileWaiting = whileWaiting},
-                         messages, report);
-}
-inline ExtractSummary TestInParallel(const DatArchive& archive,
-                                     std::span<const std::uint32_t> selected, unsigned workers,
-                                     MessageSink& messages, const EntryReport& report,
-                                     const std::atomic<bool>* stop = nullptr) {
-    return RunExtraction(archive, {.entries = selected, .workers = workers, .stop = stop}, messages,
-                         report);
-}

@@ -188,10 +188,10 @@ int RunTest(const Options& options) {
         all[i] = i;
     const auto count = std::uint32_t(all.size());
     const ExtractSummary summary =
-        TestInParallel(archive, all, Jobs(options), messages,
-                       [&](std::size_t, std::uint32_t index, const EntryResult& result) {
-                           ReportEntry(names.Shown(archive, index), result);
-                       });
+        RunExtraction(archive, {.entries = all, .workers = Jobs(options)}, messages,
+                      [&](std::size_t, std::uint32_t index, const EntryResult& result) {
+                          ReportEntry(names.Shown(archive, index), result);
+                      });
     std::fprintf(stderr, "vdat: %u entries tested, %u damaged, %u not read\n", unsigned(count),
                  unsigned(summary.damaged), unsigned(summary.notWritten));
     return cutShort || !summary.AllWritten() ? kExitFailed : kExitOk;
@@ -261,22 +261,15 @@ int RunExtract(const Options& options) {
     };
     progress.SetRange(std::uint32_t(selected.size()));
 
+    // Directory order, one after another, into whatever stdout is; or files beneath DIR.
+    ExtractionJob job{.entries = selected, .workers = Jobs(options), .stop = interruption.Flag()};
+    Destination destination;
     if (options.toStdout) {
-        // Directory order, one after another, into whatever stdout is.
-        const ExtractSummary done = RunExtraction(
-            archive,
-            {.entries = selected, .descriptor = STDOUT_FILENO, .stop = interruption.Flag()},
-            messages, report);
-        summary.written += done.written;
-        summary.refused += done.refused;
-        summary.damaged += done.damaged;
-        summary.notWritten += done.notWritten;
-        summary.stopped += done.stopped;
+        job.descriptor = STDOUT_FILENO;
     } else {
         // Like unzip -d, a destination that does not exist yet is made.
         std::error_code ignored;
         std::filesystem::create_directories(options.directory, ignored);
-        Destination destination;
         if (!destination.Open(options.directory)) {
             PrintLine(options.directory, "cannot open the destination folder",
                       std::strerror(errno));
@@ -285,22 +278,14 @@ int RunExtract(const Options& options) {
         destination.SetKeepExisting(options.keepOld);
         destination.SetAllowHidden(options.hidden);
         destination.ProtectArchive(archive.FileDescriptor());
-        const ExtractSummary done = ExtractInParallel(archive, selected, destination, Jobs(options),
-                                                      messages, report, interruption.Flag());
-        summary.written += done.written;
-        summary.kept += done.kept;
-        summary.refused += done.refused;
-        summary.damaged += done.damaged;
-        summary.notWritten += done.notWritten;
-        summary.stopped += done.stopped;
+        job.destination = &destination;
     }
+    summary += RunExtraction(archive, job, messages, report);
     if (interruption.Arrived()) {
         progress.End();
         PrintSummary(summary, options.keepOld, false);
-        const std::uint32_t reported = summary.written + summary.kept + summary.refused +
-                                       summary.damaged + summary.notWritten + summary.stopped;
         std::fprintf(stderr, ", %u stopped, %u not started: interrupted\n",
-                     unsigned(summary.stopped), unsigned(selected.size() - reported));
+                     unsigned(summary.stopped), unsigned(selected.size() - summary.Total()));
         interruption.EndBySignal();
     }
     progress.Finish();

@@ -5,7 +5,6 @@
 #include "ArchiveRewriter.h"
 #include "Commands.h"
 #include "SourceFiles.h"
-#include "TemporaryArchive.h"
 #include "TerminalSinks.h"
 
 #include <algorithm>
@@ -144,8 +143,7 @@ int RunCreate(const Options& options) {
     if (!CheckNames(files))
         return kExitFailed;
 
-    TemporaryArchive temporary;
-    ArchiveRewriter rewriter(temporary);
+    ArchiveRewriter rewriter;
     if (!rewriter.Begin(archive)) {
         PrintLine(archive, "cannot create the archive", std::strerror(errno));
         return kExitFailed;

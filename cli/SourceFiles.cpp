@@ -36,6 +36,35 @@ bool Normalise(const std::string& operand, std::string& path) {
 int OpenFolder(int parentFd, const char* name, bool follow) {
     return ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW));
 }
+
+// Opens folder (parts separated by '/', empty for root itself) beneath root one part at a time,
+// through a symbolic link only when follow. -1 with errno when a part cannot be opened: failedEnd
+// then ends that part in folder, and symlink tells whether a link was in the way.
+int OpenFolderPath(int root, std::string_view folder, bool follow, std::size_t& failedEnd,
+                   bool& symlink) {
+    symlink = false;
+    int fd = root;
+    for (std::size_t start = 0; start < folder.size();) {
+        const std::size_t end = std::min(folder.find('/', start), folder.size());
+        const std::string part(folder.substr(start, end - start));
+        const int next = OpenFolder(fd, part.c_str(), follow);
+        const int error = errno;
+        struct stat st;
+        if (next < 0 && !follow)
+            symlink =
+                ::fstatat(fd, part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+        if (fd != root)
+            ::close(fd);
+        if (next < 0) {
+            failedEnd = end;
+            errno = error;
+            return -1;
+        }
+        fd = next;
+        start = end + 1;
+    }
+    return fd;
+}
 } // namespace
 
 bool FileFinder::Add(const std::string& operand) {
@@ -45,37 +74,31 @@ bool FileFinder::Add(const std::string& operand) {
         return false;
     }
     // Down to the last part's folder one folder at a time, as the walk goes.
-    int parent = root_;
+    const std::size_t slash = path.rfind('/');
+    const std::string_view folder =
+        slash == std::string::npos ? std::string_view() : std::string_view(path).substr(0, slash);
+    std::size_t failedEnd = 0;
+    bool symlink = false;
+    const int parent = OpenFolderPath(root_, folder, options_.dereference, failedEnd, symlink);
+    if (parent < 0) {
+        if (symlink) {
+            PrintLine(path.substr(0, failedEnd), "symbolic link skipped",
+                      "-h follows symbolic links");
+            return true;
+        }
+        PrintLine(operand, "cannot add it", std::strerror(errno));
+        return false;
+    }
     struct Closer {
-        int& fd;
-        int root;
+        int fd, root;
         ~Closer() {
             if (fd != root)
                 ::close(fd);
         }
     } closer{parent, root_};
-    std::size_t start = 0;
-    for (std::size_t slash; (slash = path.find('/', start)) != std::string::npos;
-         start = slash + 1) {
-        const std::string part = path.substr(start, slash - start);
-        const int fd = OpenFolder(parent, part.c_str(), options_.dereference);
-        if (fd < 0) {
-            const int error = errno;
-            struct stat st;
-            if (::fstatat(parent, part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-                S_ISLNK(st.st_mode)) {
-                PrintLine(path.substr(0, slash), "symbolic link skipped",
-                          "-h follows symbolic links");
-                return true;
-            }
-            PrintLine(operand, "cannot add it", std::strerror(error));
-            return false;
-        }
-        if (parent != root_)
-            ::close(parent);
-        parent = fd;
-    }
-    const char* name = start < path.size() ? path.c_str() + start : ".";
+    const char* name = slash != std::string::npos ? path.c_str() + slash + 1
+                       : path.empty()             ? "."
+                                                  : path.c_str();
     struct stat st;
     if (!Stat(parent, name, st)) {
         PrintLine(operand, "cannot add it", std::strerror(errno));
@@ -182,21 +205,11 @@ int SourceOpener::Open(const std::string& path) {
         slash == std::string::npos ? std::string_view() : std::string_view(path).substr(0, slash);
     if (folder != folder_) {
         Forget();
-        int fd = root_;
-        for (std::size_t start = 0; start < folder.size();) {
-            const std::size_t end = std::min(folder.find('/', start), folder.size());
-            const std::string part(folder.substr(start, end - start));
-            const int next = OpenFolder(fd, part.c_str(), follow_);
-            const int error = errno;
-            if (fd != root_)
-                ::close(fd);
-            if (next < 0) {
-                errno = error;
-                return -1;
-            }
-            fd = next;
-            start = end + 1;
-        }
+        std::size_t failedEnd = 0;
+        bool symlink = false;
+        const int fd = OpenFolderPath(root_, folder, follow_, failedEnd, symlink);
+        if (fd < 0)
+            return -1;
         folderFd_ = fd;
         folder_ = folder;
     }

@@ -305,16 +305,14 @@ TEST(ArchiveRewriter, CopiesRawEntriesAndLeavesNothingWhenAbandoned) {
     ASSERT_TRUE(h.OpenBytes(bytes));
     const std::string target = h.dir / "copy.dat";
     {
-        PlainTemporaryArchive temporary;
-        ArchiveRewriter rewriter(temporary);
+        ArchiveRewriter rewriter;
         ASSERT_TRUE(rewriter.Begin(target));
         EXPECT_EQ(rewriter.AddRaw("a.txt", h.archive, 0), ArchiveRewriter::Result::Done);
         EXPECT_NE(ListTree(h.dir.Path()).find("copy.dat."), std::string::npos);
     }
     EXPECT_EQ(ListTree(h.dir.Path()), "test.dat\n");
 
-    PlainTemporaryArchive temporary;
-    ArchiveRewriter rewriter(temporary);
+    ArchiveRewriter rewriter;
     ASSERT_TRUE(rewriter.Begin(target));
     for (std::uint32_t i = 0; i < 3; ++i)
         EXPECT_EQ(rewriter.AddRaw(h.archive.EntryName(i), h.archive, i),

@@ -682,9 +682,9 @@ TEST(ReadWindow, EntriesInAnyOrderGetTheirOwnBytes) {
             ::mkdir(folder.c_str(), 0755);
             Destination destination;
             ASSERT_TRUE(destination.Open(folder));
-            const ExtractSummary summary =
-                ExtractInParallel(h.archive, *order, destination, workers, h.messages,
-                                  [](std::size_t, std::uint32_t, const EntryResult&) {});
+            const ExtractSummary summary = RunExtraction(
+                h.archive, {.entries = *order, .destination = &destination, .workers = workers},
+                h.messages, [](std::size_t, std::uint32_t, const EntryResult&) {});
             EXPECT_EQ(summary.written, kCount);
             check(folder, *order);
         }
@@ -720,12 +720,15 @@ TEST(ParallelRun, FailuresInDirectoryOrderAndStopEndsTheRunThere) {
         ASSERT_TRUE(destination.Open(h.out));
         std::vector<std::size_t> reported;
         int waits = 0;
-        const ExtractSummary s = ExtractInParallel(
-            h.archive, all, destination, row.workers, h.messages,
-            [&](std::size_t position, std::uint32_t, const EntryResult&) {
+        const ExtractSummary s = RunExtraction(
+            h.archive,
+            {.entries = all,
+             .destination = &destination,
+             .workers = row.workers,
+             .whileWaiting = row.reporterOnly ? std::function<void()>([&] { ++waits; }) : nullptr},
+            h.messages, [&](std::size_t position, std::uint32_t, const EntryResult&) {
                 reported.push_back(position);
-            },
-            nullptr, row.reporterOnly ? std::function<void()>([&] { ++waits; }) : nullptr);
+            });
         ASSERT_EQ(h.messages.failures.size(), 3u);
         EXPECT_EQ(h.messages.failures[0].entry, "..\\bad7");
         EXPECT_EQ(h.messages.failures[1].entry, "..\\bad57");

@@ -445,9 +445,9 @@ void Run(const Workspace& w, const Model& model, Observed& seen) {
             memory_meter::Reset();
             Destination destination;
             EXPECT_OR_FAIL(destination.Open(w.parallelDest), "cannot open the destination");
-            seen.parallelSummary = ExtractInParallel(
-                archive, selected, destination, kWorkers, held,
-                [&](std::size_t position, std::uint32_t index, const EntryResult& result) {
+            seen.parallelSummary = RunExtraction(
+                archive, {.entries = selected, .destination = &destination, .workers = kWorkers},
+                held, [&](std::size_t position, std::uint32_t index, const EntryResult& result) {
                     EXPECT_OR_FAIL(position == seen.parallelOutcomes.size() &&
                                        index == selected[position],
                                    "parallel extraction reported out of order");
@@ -456,15 +456,15 @@ void Run(const Workspace& w, const Model& model, Observed& seen) {
             seen.parallelPeak = memory_meter::PeakSinceReset();
             // vdat test: the same pool, reading only; each entry as TestEntry found it.
             MessageRecorder testMessages;
-            TestInParallel(archive, selected, kWorkers, testMessages,
-                           [&](std::size_t position, std::uint32_t index, const EntryResult& r) {
-                               EXPECT_OR_FAIL(position < selected.size() &&
-                                                  index == selected[position] &&
-                                                  r.outcome == seen.testOutcomes[index],
-                                              "testing in parallel gave another result for "
-                                              "entry " +
-                                                  std::to_string(index));
-                           });
+            RunExtraction(archive, {.entries = selected, .workers = kWorkers}, testMessages,
+                          [&](std::size_t position, std::uint32_t index, const EntryResult& r) {
+                              EXPECT_OR_FAIL(position < selected.size() &&
+                                                 index == selected[position] &&
+                                                 r.outcome == seen.testOutcomes[index],
+                                             "testing in parallel gave another result for "
+                                             "entry " +
+                                                 std::to_string(index));
+                          });
             seen.parallelMessages = std::move(held.messages);
             seen.ranParallel = true;
         }

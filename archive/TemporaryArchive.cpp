@@ -1,8 +1,6 @@
 // The temporary archive and the signal handler that removes it.
 #include "TemporaryArchive.h"
 
-#include "FileIo.h"
-
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -70,7 +68,10 @@ bool TemporaryArchive::Create(const std::string& archive) {
         return false;
     }
     path_ = gTemporaryPath;
-    GiveUsualMode(fd_);
+    // mkstemp makes it private; an archive gets the usual mode.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd_, 0666 & ~mask);
     return true;
 }
 
