@@ -2,6 +2,7 @@
 #include "MainDialog.h"
 
 #include "AboutDialog.h"
+#include "EntryNames.h"
 #include "Resources.h"
 #include "TreeListCtrl.h"
 #include "ui_MainDialog.h"
@@ -33,13 +34,16 @@ constexpr int kSizeColumnWidth = 129;
 const QColor kPictureMask = QColor::fromRgb(kFileTypeMaskColour);
 
 // Texts from the archive side are bytes. Messages, paths and the system's reasons come in the
-// locale's encoding (UTF-8 here); names inside archives are 8-bit and shown as Latin-1, as the
-// list shows them, which never fails on any byte.
+// locale's encoding (UTF-8 here); names inside archives are read by the library's one rule, in
+// the list and in the boxes alike.
 QString FromArchiveText(std::string_view text) {
     return QString::fromLocal8Bit(text.data(), qsizetype(text.size()));
 }
 QString FromEntryName(std::string_view name) {
-    return QString::fromLatin1(name.data(), qsizetype(name.size()));
+    return QString::fromStdString(Latin1Name(name));
+}
+QString FromEntryName(QByteArrayView name) {
+    return FromEntryName(std::string_view(name.data(), std::size_t(name.size())));
 }
 
 const char kHelpText[] =
@@ -126,6 +130,7 @@ void MainDialog::SetUpList() {
     TreeListCtrl& list = EntryList();
     list.insertColumn(0, QStringLiteral("File List..."), kNameColumnWidth, Qt::AlignLeft);
     list.insertColumn(1, QStringLiteral("Pak Size [Real Size]"), kSizeColumnWidth, Qt::AlignRight);
+    list.setTextDecoder([](QByteArrayView text) { return FromEntryName(text); });
     // Both columns must fit beside the vertical scroll bar. The list is narrower than the two
     // columns and a scroll bar together here, so the name column gives way, never the sizes.
     const int frame = 2 * list.frameWidth();

@@ -2,10 +2,10 @@
 #include "Commands.h"
 
 #include "DatArchive.h"
+#include "EntryNames.h"
 #include "Extraction.h"
 #include "Interruption.h"
 #include "ListOutput.h"
-#include "NameCharset.h"
 #include "ParallelExtraction.h"
 #include "Selection.h"
 #include "TerminalSinks.h"
@@ -22,19 +22,18 @@ namespace {
 // The names entries are shown, matched and written under: as stored, or read in the code page
 // asked for. A name that does not convert keeps its stored bytes and is marked.
 struct EntryNames {
-    std::vector<std::string> converted; // empty without --charset
-    std::vector<int> errors;            // per entry, 0 when it converted
+    ReadNames read; // empty without --charset
     std::string codePage;
 
     std::string_view Shown(const DatArchive& archive, std::uint32_t i) const {
-        return converted.empty() ? archive.Entries()[i].entry.Name()
-                                 : std::string_view(converted[i]);
+        return read.text.empty() ? archive.Entries()[i].entry.Name()
+                                 : std::string_view(read.text[i]);
     }
-    int Error(std::uint32_t i) const { return errors.empty() ? 0 : errors[i]; }
+    int Error(std::uint32_t i) const { return read.errors.empty() ? 0 : read.errors[i]; }
 };
 
 // False (told) when the code page is unknown.
-bool OpenCharset(NameCharset& charset, const std::string& codePage) {
+bool OpenCharset(NameReader& charset, const std::string& codePage) {
     if (codePage.empty())
         return true;
     if (charset.Open(codePage)) {
@@ -45,17 +44,14 @@ bool OpenCharset(NameCharset& charset, const std::string& codePage) {
     return false;
 }
 
-EntryNames ReadNames(const DatArchive& archive, NameCharset& charset) {
+EntryNames ReadEntryNames(const DatArchive& archive, NameReader& charset) {
     EntryNames names;
-    if (!charset.IsOpen())
+    if (!charset.IsCodePage())
         return names;
     names.codePage = charset.CodePage();
     const auto entries = archive.Entries();
-    names.converted.resize(entries.size());
-    names.errors.assign(entries.size(), 0);
-    for (std::uint32_t i = 0; i < entries.size(); ++i)
-        if (!charset.Convert(entries[i].entry.Name(), names.converted[i], names.errors[i]))
-            names.converted[i].assign(entries[i].entry.Name());
+    names.read = ReadNames::Of(
+        entries.size(), [&](std::size_t i) { return entries[i].entry.Name(); }, charset);
     return names;
 }
 
@@ -88,7 +84,7 @@ void Attach(TerminalMessages& messages, const DatArchive& archive, const Options
 // whole directory. kExitOk, or the status to end with; cutShort tells whether the directory held
 // fewer records than the header claims.
 int Load(DatArchive& archive, TerminalMessages& messages, const Options& options,
-         NameCharset& charset, bool& cutShort) {
+         NameReader& charset, bool& cutShort) {
     Attach(messages, archive, options);
     if (!OpenCharset(charset, options.charset))
         return kExitUsage;
@@ -132,11 +128,11 @@ int RunInfo(const Options& options) {
 int RunList(const Options& options) {
     TerminalMessages messages;
     OutputBuffer out(stdout);
-    NameCharset charset;
+    NameReader charset;
     if (!OpenCharset(charset, options.charset))
         return kExitUsage;
     const bool plain =
-        !options.longList && !options.json && !options.nullEnded && !charset.IsOpen();
+        !options.longList && !options.json && !options.nullEnded && !charset.IsCodePage();
     TerminalList terminalList(out);
     NullListSink nullList;
     NullProgressSink progress;
@@ -150,7 +146,7 @@ int RunList(const Options& options) {
         archive.ListDirectory();
     } else {
         archive.LoadDirectory();
-        const EntryNames names = ReadNames(archive, charset);
+        const EntryNames names = ReadEntryNames(archive, charset);
         ListFormat format = ListFormat::Plain;
         if (options.json)
             format = ListFormat::Json;
@@ -178,11 +174,11 @@ int RunTest(const Options& options) {
     NullListSink list;
     NullProgressSink progress;
     DatArchive archive(messages, list, progress);
-    NameCharset charset;
+    NameReader charset;
     bool cutShort = false;
     if (const int status = Load(archive, messages, options, charset, cutShort); status != kExitOk)
         return status;
-    const EntryNames names = ReadNames(archive, charset);
+    const EntryNames names = ReadEntryNames(archive, charset);
     std::vector<std::uint32_t> all(archive.Entries().size());
     for (std::uint32_t i = 0; i < all.size(); ++i)
         all[i] = i;
@@ -206,12 +202,12 @@ int RunExtract(const Options& options) {
     NullListSink list;
     NullProgressSink loading;
     DatArchive archive(messages, list, loading);
-    NameCharset charset;
+    NameReader charset;
     bool cutShort = false;
     if (const int status = Load(archive, messages, options, charset, cutShort); status != kExitOk)
         return status;
 
-    EntryNames names = ReadNames(archive, charset);
+    EntryNames names = ReadEntryNames(archive, charset);
     std::vector<NamePattern> patterns, excludes;
     for (const std::string& p : options.operands)
         patterns.emplace_back(p);
@@ -239,8 +235,8 @@ int RunExtract(const Options& options) {
         summary.Add(EntryOutcome::Refused);
         return true;
     });
-    if (!names.converted.empty())
-        archive.SetEntryNames(std::move(names.converted));
+    if (!names.read.text.empty())
+        archive.SetEntryNames(std::move(names.read.text));
 
     // From here on a signal stops the run instead of ending the program in the middle of a file.
     Interruption interruption;

@@ -1,6 +1,7 @@
 // The listing forms for programs.
 #include "ListOutput.h"
 
+#include "EntryNames.h"
 #include "FileTypeIcon.h"
 
 #include <charconv>
@@ -23,11 +24,8 @@ void AppendJsonLatin1(std::string_view name, std::string& out) {
             out.append("\\u00");
             out.push_back(kHex[byte >> 4]);
             out.push_back(kHex[byte & 15]);
-        } else if (byte < 0x80) {
-            out.push_back(c);
-        } else { // U+0080..U+00FF in UTF-8
-            out.push_back(char(0xC0 | (byte >> 6)));
-            out.push_back(char(0x80 | (byte & 0x3F)));
+        } else {
+            AppendLatin1(byte, out);
         }
     }
 }

@@ -224,6 +224,10 @@ void ListView::setTextSource(TextSource source) {
     m_model->setTextSource(std::move(source));
 }
 
+void ListView::setTextDecoder(ListViewModel::TextDecoder decoder) {
+    m_model->setTextDecoder(decoder);
+}
+
 void ListView::rowClickEvent(int, const QPoint&) {}
 
 bool ListView::keyDownEvent(QKeyEvent*) {

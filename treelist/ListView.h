@@ -79,6 +79,8 @@ public:
     // Hands the row texts to source, looked up by item value: rows then keep no texts, and
     // setRowText only repaints the cell, the caller having updated the source already.
     void setTextSource(TextSource source);
+    // How row texts, which are bytes, are read for display (Latin-1 unless set).
+    void setTextDecoder(ListViewModel::TextDecoder decoder);
 
 signals:
     // row is -1 for a double click away from every row.

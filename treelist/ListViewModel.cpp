@@ -23,8 +23,8 @@ QVariant ListViewModel::data(const QModelIndex& index, int role) const {
         return {};
     switch (role) {
     case Qt::DisplayRole:
-        // Texts are bytes in no known encoding; Latin-1 shows every byte as some character.
-        return QString::fromLatin1(textOf(rowAt(index), index.column()));
+        // Texts are bytes in no known encoding; the owner says how to read them.
+        return m_decode(textOf(rowAt(index), index.column()));
     case Qt::TextAlignmentRole:
         return int(columnAlignment(index.column()) | Qt::AlignVCenter);
     default:
@@ -176,6 +176,12 @@ Qt::Alignment ListViewModel::columnAlignment(int column) const {
 void ListViewModel::setTextSource(TextSource source) {
     beginResetModel();
     m_textSource = std::move(source);
+    endResetModel();
+}
+
+void ListViewModel::setTextDecoder(TextDecoder decoder) {
+    beginResetModel();
+    m_decode = decoder;
     endResetModel();
 }
 

@@ -31,6 +31,8 @@ class ListViewModel final : public QAbstractTableModel {
 public:
     // Supplies a row's text by its item value; the view is read at once and not kept.
     using TextSource = std::function<QByteArrayView(qint32 itemValue, int column)>;
+    // Turns a row's bytes into the text shown; Latin-1 unless set.
+    using TextDecoder = QString (*)(QByteArrayView text);
 
     explicit ListViewModel(QObject* parent = nullptr);
 
@@ -58,6 +60,7 @@ public:
 
     void setTextSource(TextSource source);
     bool hasTextSource() const { return bool(m_textSource); }
+    void setTextDecoder(TextDecoder decoder);
 
     // Announces the pending block, if any; afterwards list rows and Qt rows are the same.
     void flush();
@@ -83,6 +86,7 @@ private:
     std::vector<ListRow> m_rows;
     std::vector<Column> m_columns;
     TextSource m_textSource;
+    TextDecoder m_decode = [](QByteArrayView text) { return QString::fromLatin1(text); };
     Pending m_pending = Pending::None;
     int m_pendingRow = 0;
     int m_pendingCount = 0;
