@@ -289,3 +289,19 @@ int RunExtract(const Options& options) {
         PrintSummary(summary, options.keepOld);
     return cutShort || !allFound || !summary.AllWritten() ? kExitFailed : kExitOk;
 }
+
+int RunCommand(const Options& options) {
+    switch (options.command) {
+    case Command::Info:
+        return RunInfo(options);
+    case Command::List:
+        return RunList(options);
+    case Command::Test:
+        return RunTest(options);
+    case Command::Extract:
+        return RunExtract(options);
+    case Command::Create:
+        return RunCreate(options);
+    }
+    return kExitUsage;
+}

@@ -7,17 +7,5 @@ int main(int argc, char** argv) {
     Options options;
     if (const int status = ParseOptions(argc, argv, options); status >= 0)
         return status;
-    switch (options.command) {
-    case Command::Info:
-        return RunInfo(options);
-    case Command::List:
-        return RunList(options);
-    case Command::Test:
-        return RunTest(options);
-    case Command::Extract:
-        return RunExtract(options);
-    case Command::Create:
-        return RunCreate(options);
-    }
-    return kExitUsage;
+    return RunCommand(options);
 }
