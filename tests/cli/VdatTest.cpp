@@ -587,24 +587,6 @@ TEST(VdatExtract, NeverOverTheArchiveAndHiddenNamesOnlyWhenAsked) {
     EXPECT_EQ(ReadFile(s.dir / ".bashrc"), "planted");
 }
 
-TEST(VdatExtract, ShortAndCutDataAreDamaged) {
-    Scratch s;
-    ArchiveBuilder b;
-    const std::string stream = ArchiveBuilder::Zlib("abc");
-    b.AddRaw("short.bin", stream, 8, std::uint32_t(stream.size()));
-    b.AddStored("cut.bin", "");
-    const std::uint32_t size = std::uint32_t(b.Build().size());
-    b.Entries()[1].dataOffset = size - 3;
-    b.Entries()[1].realSize = 50;
-    const std::string bytes = b.Build();
-    const std::string out = s.Folder("out");
-    const ProcessResult r = Vdat({"extract", s.Archive(bytes), "-C", out});
-    EXPECT_EQ(r.exitCode, 1);
-    ExpectSummary(r.err, 0, 0, 2, 0);
-    EXPECT_EQ(ReadFile(out + "/short.bin"), std::string("abc\0\0\0\0\0", 8));
-    EXPECT_EQ(ReadFile(out + "/cut.bin"), bytes.substr(size - 3));
-}
-
 TEST(VdatExtract, CutShortDirectoryExtractsWholeRecordsAndFails) {
     Scratch s;
     const std::string out = s.Folder("out");

@@ -226,6 +226,18 @@ std::vector<Defect> DataDefects() {
                      .files = {{"ok.txt", kFine}, {"short.bin", "123456789"}}});
     }
     {
+        // The whole file, and then some: what can be read is written, without a buffer that size.
+        ArchiveBuilder b;
+        b.AddRaw("huge.bin", "", 0xFFFFFFFF, 0).dataOffset = 0;
+        const std::string bytes = b.Build();
+        d.push_back({.name = "StoredSizeAllOnes",
+                     .archive = bytes,
+                     .counts = {.damaged = 1},
+                     .exitCode = 1,
+                     .tree = "huge.bin\n",
+                     .files = {{"huge.bin", bytes}}});
+    }
+    {
         ArchiveBuilder b;
         b.AddPacked("big.txt", kText);
         b.Entries()[0].packedSize = 1u << 20;
@@ -239,14 +251,52 @@ std::vector<Defect> DataDefects() {
     const std::string stream = ArchiveBuilder::Zlib(kText);
     const auto real = std::uint32_t(kText.size());
     {
-        std::string bad = stream;
+        // Long enough that, in pieces, the file has data in it when the trailer proves it wrong.
+        std::string bad = ArchiveBuilder::Zlib(std::string(3 << 20, 'b') + kText);
         bad.back() = char(bad.back() ^ 0xFF);
+        ArchiveBuilder b;
+        b.AddRaw("adler.txt", bad, (3 << 20) + real, std::uint32_t(bad.size()));
+        b.AddRaw("garbage.bin", "this is no zlib stream", 50, 22);
+        b.AddStored("ok.txt", kFine);
         d.push_back({.name = "ZlibBadAdler32",
-                     .archive = PackedWith("adler.txt", bad, real, std::uint32_t(bad.size())),
-                     .counts = {.damaged = 1},
+                     .archive = b.Build(),
+                     .counts = {.written = 1, .damaged = 2},
                      .exitCode = 1,
-                     .tree = "adler.txt\n",
-                     .files = {{"adler.txt", ""}}});
+                     .tree = "adler.txt\ngarbage.bin\nok.txt\n",
+                     .files = {{"adler.txt", ""}, {"garbage.bin", ""}, {"ok.txt", kFine}}});
+    }
+    {
+        // Inflating to more than the real size: the entry does not fit and nothing is written.
+        const std::string big = ArchiveBuilder::Zlib(std::string(3 << 20, 'g'));
+        ArchiveBuilder b;
+        b.AddRaw("long.txt", stream, real - 1, std::uint32_t(stream.size()));
+        b.AddRaw("long2.bin", big, (3 << 20) - 1, std::uint32_t(big.size()));
+        d.push_back({.name = "ZlibLongerThanTheRealSize",
+                     .archive = b.Build(),
+                     .counts = {.damaged = 2},
+                     .exitCode = 1,
+                     .tree = "long.txt\nlong2.bin\n",
+                     .files = {{"long.txt", ""}, {"long2.bin", ""}}});
+    }
+    {
+        // Inflating to less: the rest is zeros, never what an earlier, larger entry left in a
+        // reused buffer; in pieces, the zeros take more than one piece.
+        std::string most(1 << 20, '\0'); // too varied to pass for a lie about its real size
+        for (std::size_t i = 0; i < most.size(); ++i)
+            most[i] = char((i * 7 + i / 256) & 0xFF);
+        const std::string mostStream = ArchiveBuilder::Zlib(most);
+        ArchiveBuilder b;
+        b.AddPacked("first.bin", std::string(4096, '#'));
+        b.AddRaw("short.txt", stream, real + 10, std::uint32_t(stream.size()));
+        b.AddRaw("short2.bin", mostStream, 3 << 20, std::uint32_t(mostStream.size()));
+        d.push_back({.name = "ZlibShorterThanTheRealSize",
+                     .archive = b.Build(),
+                     .counts = {.written = 1, .damaged = 2},
+                     .exitCode = 1,
+                     .tree = "first.bin\nshort.txt\nshort2.bin\n",
+                     .files = {{"first.bin", std::string(4096, '#')},
+                               {"short.txt", kText + std::string(10, '\0')},
+                               {"short2.bin", most + std::string(2 << 20, '\0')}}});
     }
     {
         const std::string half = stream.substr(0, stream.size() / 2);
