@@ -367,65 +367,6 @@ TEST(DecodeEntry, IntoMemoryGivesWhatAFileGets) {
     }
 }
 
-TEST(Extract, ForwardSlashIsPartOfTheFileName) {
-    ExtractHarness h;
-    ArchiveBuilder b;
-    b.AddStored("a/b.txt", "1");
-    b.AddStored("dir\\x/y.txt", "2");
-    b.AddStored("/abs.txt", "3");
-    b.AddStored("up/../x.txt", "4");
-    h.Load(b);
-    EXPECT_EQ(h.extractor.ExtractAll().written, 4u);
-    EXPECT_EQ(h.Tree(), "_abs.txt\na_b.txt\ndir/\ndir/x_y.txt\nup_.._x.txt\n");
-    EXPECT_EQ(h.Output("dir/x_y.txt"), "2");
-    EXPECT_TRUE(h.messages.messages.empty());
-}
-
-TEST(Extract, NamesAreBytesOnDisk) {
-    ExtractHarness h;
-    ArchiveBuilder b;
-    const std::string latin1 = "caf\xe9\\na\xefve.txt";
-    const std::string full = std::string(124, 'n') + ".txt"; // all 128 bytes, no NUL
-    b.AddStored(latin1, "1");
-    b.AddStored(full, "2");
-    h.Load(b);
-    EXPECT_EQ(h.extractor.ExtractAll().written, 2u);
-    EXPECT_EQ(h.Output("caf\xe9/na\xefve.txt"), "1");
-    EXPECT_EQ(h.Output(full), "2");
-}
-
-// A symlink below the destination, on the way or at the name, is never followed.
-TEST(Extract, SymlinksAreRefusedAndLeftAlone) {
-    ExtractHarness h;
-    const std::string outside = h.dir / "outside";
-    ASSERT_EQ(::mkdir(outside.c_str(), 0755), 0);
-    WriteFile(outside + "/target.txt", "keep");
-    ASSERT_EQ(::symlink(outside.c_str(), (h.out + "/link").c_str()), 0);
-    ASSERT_EQ(::mkdir((h.out + "/sub").c_str(), 0755), 0);
-    ASSERT_EQ(::symlink("../../outside", (h.out + "/sub/inner").c_str()), 0);
-    ASSERT_EQ(::symlink((outside + "/target.txt").c_str(), (h.out + "/file.txt").c_str()), 0);
-    ASSERT_EQ(::symlink((outside + "/new.txt").c_str(), (h.out + "/dangling.txt").c_str()), 0);
-
-    ArchiveBuilder b;
-    b.AddStored("link\\x.txt", "bad");
-    b.AddStored("link\\deeper\\x.txt", "bad");
-    b.AddStored("sub\\inner\\x.txt", "bad");
-    b.AddStored("file.txt", "bad");
-    b.AddStored("dangling.txt", "bad");
-    b.AddStored("sub\\fine.txt", "good");
-    h.Load(b);
-    const ExtractSummary s = h.extractor.ExtractAll();
-    EXPECT_EQ(s.refused, 5u);
-    EXPECT_EQ(s.written, 1u);
-    EXPECT_EQ(h.messages.messages, std::vector<RecordedMessage>(5, kCantExtract));
-    EXPECT_EQ(ListTree(outside), "target.txt\n");
-    EXPECT_EQ(ReadFile(outside + "/target.txt"), "keep");
-    EXPECT_EQ(h.Tree(), "dangling.txt\nfile.txt\nlink\nsub/\nsub/fine.txt\nsub/inner\n");
-    char target[256] = {};
-    ASSERT_GT(::readlink((h.out + "/file.txt").c_str(), target, sizeof target - 1), 0);
-    EXPECT_EQ(std::string(target), outside + "/target.txt");
-}
-
 TEST(Extract, NoMemoryForTheBufferLeavesAnEmptyFile) {
     ExtractHarness h;
     ArchiveBuilder b;

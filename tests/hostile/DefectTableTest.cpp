@@ -166,21 +166,30 @@ std::vector<Defect> NameDefects() {
         ArchiveBuilder b;
         b.AddStored("dir/file.txt", "slash\n");
         b.AddStored("a\\b/c.txt", "deep\n");
+        b.AddStored("/abs.txt", "abs\n");
+        b.AddStored("up/../x.txt", "up\n");
         d.push_back({.name = "ForwardSlash",
                      .archive = b.Build(),
-                     .counts = {.written = 2},
-                     .tree = "a/\na/b_c.txt\ndir_file.txt\n",
-                     .files = {{"dir_file.txt", "slash\n"}, {"a/b_c.txt", "deep\n"}}});
+                     .counts = {.written = 4},
+                     .tree = "_abs.txt\na/\na/b_c.txt\ndir_file.txt\nup_.._x.txt\n",
+                     .files = {{"dir_file.txt", "slash\n"},
+                               {"a/b_c.txt", "deep\n"},
+                               {"_abs.txt", "abs\n"},
+                               {"up_.._x.txt", "up\n"}}});
     }
     {
+        // Names are bytes on disk: controls, Latin-1, and all 128 bytes with no NUL.
         const std::string name = "ctl\x01\x1b[2J\t.txt";
+        const std::string full = std::string(124, 'n') + ".txt";
         ArchiveBuilder b;
         b.AddStored(name, kFine);
-        d.push_back({.name = "ControlCharacters",
+        b.AddStored("caf\xe9\\na\xefve.txt", "1");
+        b.AddStored(full, "2");
+        d.push_back({.name = "ControlCharactersAndEightBitNames",
                      .archive = b.Build(),
-                     .counts = {.written = 1},
-                     .tree = name + "\n",
-                     .files = {{name, kFine}}});
+                     .counts = {.written = 3},
+                     .tree = "caf\xe9/\ncaf\xe9/na\xefve.txt\n" + name + "\n" + full + "\n",
+                     .files = {{name, kFine}, {"caf\xe9/na\xefve.txt", "1"}, {full, "2"}}});
     }
     return d;
 }
