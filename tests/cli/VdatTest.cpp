@@ -587,15 +587,6 @@ TEST(VdatExtract, NeverOverTheArchiveAndHiddenNamesOnlyWhenAsked) {
     EXPECT_EQ(ReadFile(s.dir / ".bashrc"), "planted");
 }
 
-TEST(VdatExtract, CutShortDirectoryExtractsWholeRecordsAndFails) {
-    Scratch s;
-    const std::string out = s.Folder("out");
-    const ProcessResult r = Vdat({"extract", s.Archive(CutShortKiB()), "-C", out});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err.rfind("vdat: " + s.dir / "a.dat: DAT file is cut short!", 0), 0u) << r.err;
-    EXPECT_EQ(ReadFile(out + "/f6.txt"), "VDAT");
-}
-
 TEST(VdatTest, CutShortDirectoryFails) {
     Scratch s;
     const ProcessResult r = Vdat({"test", s.Archive(CutShortKiB())});
