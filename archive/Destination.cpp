@@ -168,6 +168,7 @@ Destination::Status Destination::CreateOutput(const EntryPath& path, Output& out
         return Status::Refused;
     if (reached.result == FolderCache::Result::Failed) {
         output.error = reached.error;
+        output.blockedFolder = path.Folder(reached.failedAt);
         return Status::Failed;
     }
     output.folder = reached.folder;

@@ -27,6 +27,9 @@ struct Output {
     bool replacing = false;
     std::string temporary;
     int error = 0; // errno of the call that failed, for the user
+    // The folder beneath the destination that could not be made or opened, when that is why
+    // ("docs/maps"): the first real cause, not the file's own failure after it.
+    std::string blockedFolder;
     bool Replacing() const { return replacing; }
 };
 

@@ -50,6 +50,7 @@ struct ReadNames {
     std::vector<std::string> text;
     std::vector<int> errors; // 0 where the name converted
 
-    static ReadNames Of(std::size_t count, const std::function<std::string_view(std::size_t)>& stored,
+    static ReadNames Of(std::size_t count,
+                        const std::function<std::string_view(std::size_t)>& stored,
                         NameReader& reader);
 };

@@ -24,7 +24,7 @@ constexpr std::uint64_t kInflateSlack = 64;
 constexpr std::size_t kCopyPiece = 1024 * 1024;
 
 EntryResult Result(EntryOutcome outcome, const char* detail, int error = 0) {
-    return {outcome, detail, error};
+    return {outcome, detail, error, {}};
 }
 
 // errno right after a failed call; a write that wrote nothing without an error counts as EIO.
@@ -33,9 +33,15 @@ int SystemError() {
 }
 
 // Tells the user, once and where it is detected, which entry could not be extracted and why.
+// A folder that could not be made is named first: "docs: Permission denied".
 EntryResult Fail(MessageSink& messages, std::string_view name, EntryResult result) {
     const char* reason = result.error != 0 ? std::strerror(result.error) : result.detail;
-    messages.ReportFailure({kExtractFailedText, kErrorCaption, name, reason});
+    if (result.folder.empty()) {
+        messages.ReportFailure({kExtractFailedText, kErrorCaption, name, reason});
+    } else {
+        const std::string whose = result.folder + ": " + reason;
+        messages.ReportFailure({kExtractFailedText, kErrorCaption, name, whose});
+    }
     return result;
 }
 
@@ -180,6 +186,12 @@ EntryResult EntryWriter::WriteEntry(const DatArchive& archive, std::uint32_t ind
         return Fail(messages, archive.EntryName(index),
                     Result(EntryOutcome::NotWritten, "a read-only file is in the way"));
     case Destination::Status::Failed:
+        if (!output.blockedFolder.empty()) {
+            EntryResult blocked =
+                Result(EntryOutcome::NotWritten, "cannot make the folder", output.error);
+            blocked.folder = std::move(output.blockedFolder);
+            return Fail(messages, archive.EntryName(index), std::move(blocked));
+        }
         return Fail(messages, archive.EntryName(index),
                     Result(EntryOutcome::NotWritten, "cannot create the file", output.error));
     }
@@ -407,7 +419,8 @@ EntryResult Extractor::ExtractEntry(int row) {
                   {.entries = std::span(&entry, 1),
                    .destination = &destination,
                    .stop = writer_.StopFlag(),
-                   .settings = &writer_},
+                   .settings = &writer_,
+                   .damagedIsFailure = true},
                   messages_, [&](std::size_t, std::uint32_t, const EntryResult& r) { result = r; });
     return result;
 }
@@ -432,7 +445,8 @@ ExtractSummary Extractor::ExtractAll() {
                        .workers = std::max(poolWorkers_, 1u),
                        .stop = writer_.StopFlag(),
                        .whileWaiting = poolWorkers_ > 0 ? whileWaiting_ : std::function<void()>(),
-                       .settings = &writer_},
+                       .settings = &writer_,
+                       .damagedIsFailure = true},
                       messages_, [&](std::size_t position, std::uint32_t, const EntryResult&) {
                           progress_.SetPosition(std::uint32_t(position + 1));
                       });

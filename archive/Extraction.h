@@ -30,6 +30,7 @@ struct EntryResult {
     EntryOutcome outcome = EntryOutcome::Written;
     const char* detail = ""; // why, in a few words, for the command line
     int error = 0;           // errno where a system call failed it; 0 for any other reason
+    std::string folder;      // the folder that could not be made, when that is why
 };
 
 struct ExtractSummary {

@@ -37,6 +37,7 @@ public:
     struct Reached {
         Result result = Result::Ok;
         int error = 0;                  // errno of the failing call, when Failed
+        std::size_t failedAt = 0;       // which of the path's folders failed, when Failed
         std::shared_ptr<Folder> folder; // the entry's own folder, when Ok
     };
 
@@ -82,7 +83,7 @@ template <typename OnExisting>
 FolderCache::Reached FolderCache::Reach(const EntryPath& path, OnExisting onExisting) {
     const std::size_t depth = path.folderEnds.size();
     if (depth == 0)
-        return {Result::Ok, 0, root_};
+        return {Result::Ok, 0, 0, root_};
     // The deepest folder still open, then down from there.
     std::size_t known = depth;
     std::shared_ptr<Folder> folder;
@@ -97,10 +98,10 @@ FolderCache::Reached FolderCache::Reach(const EntryPath& path, OnExisting onExis
         int error = 0;
         const Result result = OpenOrMakeFolder(folder->Fd(), part.c_str(), fd, existed, error);
         if (result != Result::Ok)
-            return {result, error, nullptr};
+            return {result, error, i, nullptr};
         folder = Remember(std::string(path.Folder(i)), std::make_shared<Folder>(fd));
         if (existed)
             onExisting(path.Folder(i), *folder);
     }
-    return {Result::Ok, 0, folder};
+    return {Result::Ok, 0, 0, folder};
 }

@@ -177,11 +177,19 @@ ExtractSummary RunExtraction(const DatArchive& archive, const ExtractionJob& job
     // One descriptor takes the entries' data one after another, on this thread.
     const bool toDescriptor = !destination && job.descriptor >= 0;
     auto doEntry = [&](EntryWriter& writer, std::uint32_t index, MessageSink& sink) {
+        EntryResult result;
         if (destination)
-            return writer.WriteEntry(archive, index, *destination, sink);
-        if (toDescriptor)
-            return writer.WriteEntryTo(archive, index, job.descriptor, sink);
-        return writer.TestEntry(archive, index, sink);
+            result = writer.WriteEntry(archive, index, *destination, sink);
+        else if (toDescriptor)
+            result = writer.WriteEntryTo(archive, index, job.descriptor, sink);
+        else
+            result = writer.TestEntry(archive, index, sink);
+        if (result.outcome == EntryOutcome::Damaged && job.damagedIsFailure) {
+            const std::string reason = std::string(kDamagedDataText) + ": " + result.detail;
+            sink.ReportFailure(
+                {kExtractFailedText, kErrorCaption, archive.EntryName(index), reason});
+        }
+        return result;
     };
     unsigned workers = toDescriptor ? 1 : job.workers;
     const std::function<void()> whileWaiting =

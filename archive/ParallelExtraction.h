@@ -37,6 +37,9 @@ struct ExtractionJob {
     std::function<void()> whileWaiting{};
     // The writers take its limits; and, where they run on this thread, its call between pieces.
     const EntryWriter* settings = nullptr;
+    // A damaged entry is told as a failure the user answers, as the window tells one; else it is
+    // only reported, for the caller to name (vdat's "damaged" lines).
+    bool damagedIsFailure = false;
 };
 
 // Runs the job: every caller's extraction, test or copy to a descriptor goes through here.

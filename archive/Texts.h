@@ -17,6 +17,8 @@ inline constexpr char kNotArchiveText[] = "It`s not DAT file!";
 inline constexpr char kNoMemoryText[] = "Can`t creat Memory!";
 inline constexpr char kCutShortText[] = "DAT file is cut short!";
 inline constexpr char kExtractFailedText[] = "Can`t Extract file";
+// The reason a damaged entry's failure gives, before the inflater's own words.
+inline constexpr char kDamagedDataText[] = "damaged data";
 
 // What went wrong with an archive as a whole: what failed, the system's error number where
 // there was one (0 for a file that is not regular), and the numbers its message shows.

@@ -64,6 +64,8 @@ void ReportEntry(std::string_view name, const EntryResult& result) {
     if (result.outcome == EntryOutcome::Written || result.outcome == EntryOutcome::Kept)
         return;
     std::string reason = result.detail;
+    if (!result.folder.empty())
+        reason.append(" ").append(result.folder);
     if (result.error)
         reason.append(": ").append(std::strerror(result.error));
     if (result.outcome == EntryOutcome::Damaged || result.outcome == EntryOutcome::Stopped) {

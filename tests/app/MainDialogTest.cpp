@@ -485,7 +485,7 @@ TEST_F(MainDialogTest, ExtractAllFailureBoxAnswers) {
     b.AddStored("b.txt", "b");
     b.AddStored("blocked\\caf\xe9.txt", "a file named like its folder is in the way");
     b.AddStored("c.txt", "c");
-    b.AddStored("..\\out2.txt", "refused");
+    b.AddRaw("broken.bin", "no zlib stream", 50, 14); // damaged: told like the others
     b.AddStored("d.txt", "d");
     const std::string archive = WriteArchive("game.dat", b);
     for (const Row& row : rows) {
@@ -505,8 +505,12 @@ TEST_F(MainDialogTest, ExtractAllFailureBoxAnswers) {
         EXPECT_EQ(boxes[0].detail, "..\\out.txt\nname leads outside the destination");
         EXPECT_EQ(boxes[0].progressValue, 1);
         if (row.boxes > 1) {
-            EXPECT_EQ(boxes[1].detail, QString("blocked\\caf") + QChar(0xE9) + ".txt\n" +
+            // The cause is the folder that could not be made.
+            EXPECT_EQ(boxes[1].detail, QString("blocked\\caf") + QChar(0xE9) + ".txt\nblocked: " +
                                            QString::fromLocal8Bit(std::strerror(ENOTDIR)));
+        }
+        if (row.boxes > 2) {
+            EXPECT_EQ(boxes[2].detail, "broken.bin\ndamaged data: zlib stream does not inflate");
         }
         const int summaries = int(dialogs_.messages.size()) - row.boxes;
         EXPECT_EQ(summaries, row.summary.isEmpty() ? 0 : 1);

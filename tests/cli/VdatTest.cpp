@@ -47,7 +47,8 @@ ProcessResult InProcess(std::vector<std::string> args, const std::string& folder
     r.err = testing::internal::GetCapturedStderr();
     SetNamesInUtf8(false);
     for (std::string* text : {&r.out, &r.err})
-        for (std::size_t at; !folder.empty() && (at = text->find(folder + "/")) != std::string::npos;)
+        for (std::size_t at;
+             !folder.empty() && (at = text->find(folder + "/")) != std::string::npos;)
             text->erase(at, folder.size() + 1);
     return r;
 }
@@ -261,30 +262,45 @@ TEST(VdatList, EveryForm) {
         std::string out, errStart;
     };
     const std::vector<Row> rows = {
-        {plain.Build(), {}, 0,
+        {plain.Build(),
+         {},
+         0,
          "readme.txt\t" + zlib + " [3000]\ttxt\n" + "dir\\sub\\a.bmp\t0 [5]\tbmp\n" +
              "x\\x09y\\x01\\x1b[2J\\x7f.wav\t0 [3]\twav\n" + "caf\xe9.mp3\t0 [0]\tmp3\n" +
              "csi\\x9b[2J.wav\t0 [0]\twav\n" + full + "\t0 [0]\tapd\n" + "noext\t0 [0]\tunk\n",
          ""},
         {huge, {}, 0, "big.pcx\t0 [3000000000]\tpcx\n", ""},
         {CutShortKiB(), {}, 1, cutShortLines, "vdat: A: DAT file is cut short!"},
-        {one("csi\x9b[2J caf\xe9.wav"), {"--charset=ISO-8859-1"}, 0,
-         "csi\\xc2\\x9b[2J café.wav\t0 [0]\twav\n", ""},
+        {one("csi\x9b[2J caf\xe9.wav"),
+         {"--charset=ISO-8859-1"},
+         0,
+         "csi\\xc2\\x9b[2J café.wav\t0 [0]\twav\n",
+         ""},
         {one("\xc0 \x9b caf\xe9.wav"), {"--charset=CP1252"}, 0, "À › café.wav\t0 [0]\twav\n", ""},
-        {cyrillic.Build(), {"--charset=CP1251"}, 0,
-         "Привет\\файл.txt\t0 [8]\ttxt\nplain.txt\t0 [5]\ttxt\n", ""},
-        {odd.Build(), {"--charset=CP1252"}, 1, "bad\\x81.txt\t0 [3]\ttxt\ncafé.txt\t0 [4]\ttxt\n",
+        {cyrillic.Build(),
+         {"--charset=CP1251"},
+         0,
+         "Привет\\файл.txt\t0 [8]\ttxt\nplain.txt\t0 [5]\ttxt\n",
+         ""},
+        {odd.Build(),
+         {"--charset=CP1252"},
+         1,
+         "bad\\x81.txt\t0 [3]\ttxt\ncafé.txt\t0 [4]\ttxt\n",
          "vdat: bad\\x81.txt: the name is not CP1252"},
         {odd.Build(), {"--charset=NO-SUCH-PAGE"}, 2, "", "vdat: NO-SUCH-PAGE: unknown code page"},
         {forms, {"-l"}, 0, longForm, ""},
         {forms, {"--long"}, 0, longForm, ""},
         {forms, {"-0"}, 0, NullEnded({"dir\\a.txt", "caf\xe9\n\"q\"\\b.wav", "plain.pcx"}), ""},
-        {forms, {"--null", "-l"}, 0,
+        {forms,
+         {"--null", "-l"},
+         0,
          std::string("dir\\a.txt\0", 10) + "12\t" + packed + "\t2000\tpacked\ttxt\n" +
              std::string("caf\xe9\n\"q\"\\b.wav\0", 15) + second + "\t0\t3\tstored\twav\n" +
              std::string("plain.pcx\0", 10) + third + "\t0\t0\tstored\tpcx\n",
          ""},
-        {forms, {"--json"}, 0,
+        {forms,
+         {"--json"},
+         0,
          "[\n{\"name\":\"dir\\\\a.txt\",\"offset\":12,\"packed\":" + packed +
              ",\"real\":2000,\"type\":\"txt\"},\n"
              "{\"name\":\"caf\xc3\xa9\\u000a\\\"q\\\"\\\\b.wav\",\"offset\":" +
