@@ -72,8 +72,25 @@ TEST(VdatOptions, EveryFormGivesTheSameOptions) {
     EXPECT_TRUE(options.keepOld && options.hidden);
 }
 
-// Usage errors: status 2, a message on stderr and nothing on stdout (Parse checks that).
+// Usage errors: status 2, a message on stderr and nothing on stdout (Parse checks that); an
+// unknown option or a missing value is named.
 TEST(VdatOptions, UsageErrorsAreTold) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> named = {
+        {{"extract", "a.dat", "-Z"}, "vdat: unknown option '-Z'\nTry 'vdat extract --help'.\n"},
+        {{"list", "--bogus=1", "a.dat"},
+         "vdat: unknown option '--bogus=1'\nTry 'vdat list --help'.\n"},
+        {{"info", "--exclude=x", "a.dat"},
+         "vdat: unknown option '--exclude'\nTry 'vdat info --help'.\n"},
+        {{"extract", "a.dat", "--directory"},
+         "vdat: option '--directory' needs a value\nTry 'vdat extract --help'.\n"},
+    };
+    for (const auto& [args, message] : named) {
+        SCOPED_TRACE(Shown(args));
+        Options options;
+        std::string err;
+        EXPECT_EQ(Parse(args, options, &err), 2);
+        EXPECT_EQ(err, message);
+    }
     const std::vector<std::vector<std::string>> rows = {
         {},
         {"bogus"},

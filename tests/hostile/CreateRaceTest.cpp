@@ -45,8 +45,10 @@ TEST(CreateRace, AFolderSwappedForALinkLendsNoBytesFromOutside) {
          fault.empty() && Clock::now() < end; ++runs) {
         const auto deadline = Clock::now() + std::chrono::seconds(5);
         ::unlink(archive.c_str());
-        const VdatRun r = RunVdatAndSignal({"create", "-q", "--store", archive, "-C", source},
-                                           SIGKILL, [&] { return Clock::now() > deadline; });
+        ProcessOptions killed;
+        killed.signalWhen = [&] { return Clock::now() > deadline; };
+        killed.signal = SIGKILL;
+        const ProcessResult r = RunVdat({"create", "-q", "--store", archive, "-C", source}, killed);
         if (r.signal != 0) {
             fault = "ended by signal " + std::to_string(r.signal);
         } else if (r.exitCode == 0) {

@@ -476,7 +476,7 @@ TEST_P(OneDefect, LibraryAndVdatAgreeOnWhatIsRefusedAndWritten) {
     }
     {
         SCOPED_TRACE("vdat");
-        const VdatRun run = RunVdat({"extract", archivePath, "-C", vdatDest});
+        const ProcessResult run = RunVdat({"extract", archivePath, "-C", vdatDest});
         EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
         EXPECT_EQ(run.out, "");
         EXPECT_EQ(ListTree(vdatDest), c.tree);

@@ -210,7 +210,7 @@ TEST_P(LinksInTheDestination, RefusesWhatGoesThroughALinkAndWritesTheRest) {
         const Layout l = MakeWorld(dir, "vdat");
         const auto outsideBefore = Contents(l.outside);
         const auto linksBefore = Contents(l.dest);
-        const VdatRun run = RunVdat({"extract", archivePath, "-C", l.dest});
+        const ProcessResult run = RunVdat({"extract", archivePath, "-C", l.dest});
         EXPECT_EQ(run.exitCode, failed ? 1 : 0) << run.err;
         EXPECT_EQ(Occurrences(run.err, VdatShown("Can`t Extract file")), failed) << run.err;
         for (const std::string& name : c.notWritten)
@@ -310,7 +310,7 @@ TEST(ReplacementInTheDestination, ClearsWhatAKilledRunLeftButNotALiveOne) {
 
         ProcessOptions options;
         options.openFilesLimit = dropped ? 64 : -1;
-        const VdatRun run =
+        const ProcessResult run =
             RunProcess({VDAT_BIN, "extract", "-j", "1", archivePath, "-C", dest}, options);
         ::close(held);
         EXPECT_EQ(run.exitCode, 0) << run.err;
@@ -397,8 +397,12 @@ TEST_P(InterruptedExtraction, LeavesNoPartOfAnEntryAndEndsByTheSignal) {
         }
         return false;
     };
-    const VdatRun run = RunVdatAndSignal({"extract", "-j", c.jobs, archivePath, "-C", dest},
-                                         c.signal, inTheMiddle, c.times);
+    ProcessOptions signalled;
+    signalled.signalWhen = inTheMiddle;
+    signalled.signal = c.signal;
+    signalled.signalTimes = c.times;
+    const ProcessResult run =
+        RunVdat({"extract", "-j", c.jobs, archivePath, "-C", dest}, signalled);
 
     EXPECT_EQ(run.signal, c.signal) << run.err;
     EXPECT_EQ(run.exitCode, -1);

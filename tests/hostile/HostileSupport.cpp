@@ -14,27 +14,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace {
-std::vector<std::string> VdatArgv(const std::vector<std::string>& args) {
+ProcessResult RunVdat(const std::vector<std::string>& args, const ProcessOptions& options) {
     std::vector<std::string> argv{VDAT_BIN};
     argv.insert(argv.end(), args.begin(), args.end());
-    return argv;
-}
-} // namespace
-
-VdatRun RunVdat(const std::vector<std::string>& args, VdatLimits limits) {
-    ProcessOptions options;
-    options.fileSizeLimit = limits.fileSizeLimit;
-    return RunProcess(VdatArgv(args), options);
-}
-
-VdatRun RunVdatAndSignal(const std::vector<std::string>& args, int signal,
-                         const std::function<bool()>& ready, int times) {
-    ProcessOptions options;
-    options.signalWhen = ready;
-    options.signal = signal;
-    options.signalTimes = times;
-    return RunProcess(VdatArgv(args), options);
+    return RunProcess(argv, options);
 }
 
 std::vector<ino_t> ChildFilesBeneath(const std::string& folder, std::uint64_t below) {

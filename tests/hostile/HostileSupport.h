@@ -14,19 +14,8 @@
 #include <sys/types.h>
 #include <vector>
 
-using VdatRun = ProcessResult;
-
-struct VdatLimits {
-    long fileSizeLimit = -1; // RLIMIT_FSIZE for the child, with SIGXFSZ ignored; -1: none
-};
-
 // Runs build/bin/vdat with args and waits for it, capturing its output.
-VdatRun RunVdat(const std::vector<std::string>& args, VdatLimits limits = {});
-
-// Runs vdat as RunVdat does and, as soon as ready() is true (asked every millisecond while vdat
-// runs), sends it `signal`, `times` times a moment apart.
-VdatRun RunVdatAndSignal(const std::vector<std::string>& args, int signal,
-                         const std::function<bool()>& ready, int times = 1);
+ProcessResult RunVdat(const std::vector<std::string>& args, const ProcessOptions& options = {});
 
 // The files a child of this process holds open beneath folder, named or not yet, that are
 // smaller than `below` bytes: the files it is writing. By inode number.

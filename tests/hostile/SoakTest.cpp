@@ -136,7 +136,7 @@ TEST(Soak, HugeEntriesAreWrittenInPiecesWithinTheMemoryBound) {
                      std::uint32_t(stream.size()));
         WriteFile(archivePath, b.Build());
     }
-    const VdatRun run = RunVdat({"extract", "-j", "4", archivePath, "-C", dest});
+    const ProcessResult run = RunVdat({"extract", "-j", "4", archivePath, "-C", dest});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     std::printf("4 x 96 MiB at -j 4: peak resident %ld KiB\n", run.peakKiB);
     EXPECT_LT(run.peakKiB, 64 * 1024);
@@ -289,12 +289,13 @@ TEST_P(FailingDestination, ReportsEveryEntryThatCouldNotBeWritten) {
         ASSERT_TRUE(breaker.Arm());
         if (c.overOldFiles)
             PlantOldFiles(vdatDest);
-        VdatLimits limits;
+        ProcessOptions limits;
         if (limited)
             limits.fileSizeLimit = kLimit;
         // One worker: with two, a large entry may fill the file system while a small one is
         // being written, and which of them fails would be left to chance.
-        const VdatRun run = RunVdat({"extract", archivePath, "-C", vdatDest, "-j", "1"}, limits);
+        const ProcessResult run =
+            RunVdat({"extract", archivePath, "-C", vdatDest, "-j", "1"}, limits);
         EXPECT_EQ(run.exitCode, 1) << run.err;
         EXPECT_EQ(Occurrences(run.err, VdatShown("Can`t Extract file")), c.notWritten) << run.err;
         EXPECT_EQ(Occurrences(run.err, SummaryLine(expected)), 1u) << run.err;
