@@ -4,6 +4,7 @@
 #include "ArchiveBuilder.h"
 #include "FakeDialogs.h"
 #include "FileTypeIcon.h"
+#include "Process.h"
 #include "ResourceUse.h"
 #include "TempDir.h"
 #include "TreeListCtrl.h"
@@ -16,7 +17,6 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
@@ -25,6 +25,7 @@
 #include <QUrl>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -207,29 +208,61 @@ TEST_F(MainDialogTest, DropRefusesWhatIsNotALocalFileAndEverythingDuringACommand
     EXPECT_EQ(dialog_->LastChosenPath(), QString::fromStdString(dir_ / "busy.dat"));
 }
 
-TEST(ExtractorAppTest, HelpAndVersionFollowQtConventions) {
-    QProcess app;
-    app.setProcessEnvironment([] {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        return env;
-    }());
-    app.start(VDAT_EXTRACTOR_BINARY, {"--version"});
-    ASSERT_TRUE(app.waitForFinished(20000));
-    EXPECT_EQ(app.exitCode(), 0);
-    EXPECT_EQ(app.readAllStandardOutput().trimmed(), "Velmorquin Extractor " VDAT_VERSION);
-
-    app.start(VDAT_EXTRACTOR_BINARY, {"--help"});
-    ASSERT_TRUE(app.waitForFinished(20000));
-    EXPECT_EQ(app.exitCode(), 0);
-    const QString help = app.readAllStandardOutput();
-    EXPECT_TRUE(help.contains("[ARCHIVE]")) << help.toStdString();
-    EXPECT_TRUE(help.contains("--version")) << help.toStdString();
-
-    app.start(VDAT_EXTRACTOR_BINARY, {"a.dat", "b.dat"});
-    ASSERT_TRUE(app.waitForFinished(20000));
-    EXPECT_EQ(app.exitCode(), 2);
-    EXPECT_TRUE(app.readAllStandardError().contains("one ARCHIVE at most"));
+// The command line is answered as Qt's conventions have it, and without a display at all: no
+// window system is touched before the window is needed, and none to be had is one line.
+TEST(ExtractorAppTest, CommandLineWithAndWithoutADisplay) {
+    const struct {
+        const char* name;
+        std::vector<std::string> environment; // for env(1): unset without a display
+        std::vector<std::string> arguments;
+        int exitCode;
+        std::string out; // what stdout holds (a part of it for help)
+        std::string err; // a part of stderr
+    } rows[] = {
+        {"version", {}, {"--version"}, 0, "Velmorquin Extractor " VDAT_VERSION "\n", ""},
+        {"help", {}, {"--help"}, 0, "[ARCHIVE]", ""},
+        {"help lists the version option", {}, {"-h"}, 0, "--version", ""},
+        {"two archives", {}, {"a.dat", "b.dat"}, 2, "", "one ARCHIVE at most"},
+        {"an archive", {}, {"a.dat"}, 1, "", "no display"},
+        {"version with a display",
+         {"QT_QPA_PLATFORM=offscreen"},
+         {"--version"},
+         0,
+         "Velmorquin Extractor " VDAT_VERSION "\n",
+         ""},
+        {"two archives with a display",
+         {"QT_QPA_PLATFORM=offscreen"},
+         {"a.dat", "b.dat"},
+         2,
+         "",
+         "one ARCHIVE at most"},
+        {"a display that does not answer",
+         {"DISPLAY=:65000", "QT_QPA_PLATFORM=xcb"},
+         {"a.dat"},
+         1,
+         "",
+         "could not be started"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<std::string> argv = {"/usr/bin/env",    "-u", "DISPLAY",        "-u",
+                                         "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM"};
+        argv.insert(argv.end(), row.environment.begin(), row.environment.end());
+        argv.push_back(VDAT_EXTRACTOR_BINARY);
+        argv.insert(argv.end(), row.arguments.begin(), row.arguments.end());
+        const ProcessResult result = RunProcess(argv);
+        EXPECT_EQ(result.signal, 0);
+        EXPECT_EQ(result.exitCode, row.exitCode) << result.err;
+        if (row.exitCode == 0 && row.out.ends_with('\n')) {
+            EXPECT_EQ(result.out, row.out);
+        } else {
+            EXPECT_NE(result.out.find(row.out), std::string::npos) << result.out;
+        }
+        EXPECT_NE(result.err.find(row.err), std::string::npos) << result.err;
+        if (row.exitCode == 1 && row.environment.empty()) {
+            EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+        }
+    }
 }
 
 TEST_F(MainDialogTest, WindowHasTheCaptionMenuColumnsAndFixedClientArea) {
