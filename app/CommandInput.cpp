@@ -73,7 +73,15 @@ void CommandInput::LetEventsThrough() {
 
 bool CommandInput::eventFilter(QObject* watched, QEvent* event) {
     // Only what reaches the window itself: a message box shown meanwhile works as usual.
-    if (!running_ || watched != window_.windowHandle() || !IsInput(event->type()))
+    if (!running_ || watched != window_.windowHandle())
+        return false;
+    if (event->type() == QEvent::ShortcutOverride) {
+        // Claimed as an ordinary key press, so no menu shortcut starts a command inside this
+        // one: the press is held below like any other and handed back afterwards.
+        event->accept();
+        return true;
+    }
+    if (!IsInput(event->type()))
         return false;
     if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
         auto* key = static_cast<QKeyEvent*>(event);

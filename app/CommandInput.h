@@ -1,8 +1,9 @@
 // The user's input while a command runs on the GUI thread. The command lets events through now
 // and then so the window paints and the desktop sees it alive; input meant for the window would
 // then start another command inside this one, so it is held, and handed back in order as soon
-// as the command ends. Esc is acted on at once (the window asks the command to stop), and a busy
-// cursor shows over the window once a command has run for about half a second.
+// as the command ends (shortcuts too, as key presses). Esc is acted on at once (the window asks
+// the command to stop), and a busy cursor shows over the window once a command has run for
+// about half a second.
 #pragma once
 
 #include <QElapsedTimer>

@@ -8,20 +8,26 @@
 #include "ui_MainDialog.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QResizeEvent>
+#include <QScreen>
 #include <QScrollBar>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <sys/stat.h>
 #include <thread>
 
 namespace {
@@ -31,6 +37,12 @@ constexpr int kClientWidth = 390;
 constexpr int kClientHeight = 505;
 constexpr int kNameColumnWidth = 256;
 constexpr int kSizeColumnWidth = 129;
+constexpr int kMinimumNameColumnWidth = 48;
+// Small enough for any screen, large enough to show a few rows above the foot.
+constexpr QSize kMinimumClientSize(200, 160);
+constexpr int kFrameAllowanceWidth = 16;
+constexpr int kFrameAllowanceHeight = 48;
+constexpr int kChangeSettleMs = 300;
 const QColor kPictureMask = QColor::fromRgb(kFileTypeMaskColour);
 
 // Texts from the archive side are bytes. Messages, paths and the system's reasons come in the
@@ -70,10 +82,15 @@ MainDialog::MainDialog(UserDialogs& dialogs, QWidget* parent)
     InitResources();
     icon_ = AppIcon();
 
-    auto* client = new QWidget(this);
-    ui_->setupUi(client);
-    client->setFixedSize(kClientWidth, kClientHeight);
-    input_ = std::make_unique<CommandInput>(*this, [this] { AskToClose(); });
+    client_ = new QWidget(this);
+    ui_->setupUi(client_);
+    designedList_ = ui_->entryList->geometry();
+    designedBar_ = ui_->progressBar->geometry();
+    designedBanner_ = ui_->banner->geometry();
+    client_->setMinimumSize(kMinimumClientSize);
+    client_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    client_->installEventFilter(this);
+    input_ = std::make_unique<CommandInput>(*this, [this] { stop_ = true; });
     progress_ = std::make_unique<ProgressBarSink>(*ui_->progressBar,
                                                   [this] { input_->LetEventsThrough(); });
     extractor_.Writer().SetBetweenPieces([this] { progress_->LetWindowPaintIfDue(); });
@@ -87,19 +104,50 @@ MainDialog::MainDialog(UserDialogs& dialogs, QWidget* parent)
     layout->setSpacing(0);
     BuildMenu();
     layout->setMenuBar(menuBar_);
-    layout->addWidget(client);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
+    layout->addWidget(client_);
 
-    // A fixed frame with a caption, a close box and no minimise or maximise box.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                   Qt::MSWindowsFixedSizeDialogHint);
+    // An ordinary window: it can be resized and maximised, as desktops of any size and scale
+    // need; the designed size is where it starts.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                   Qt::WindowCloseButtonHint);
+    const int menuHeight = menuBar_->heightForWidth(kClientWidth) > 0
+                               ? menuBar_->heightForWidth(kClientWidth)
+                               : menuBar_->sizeHint().height();
+    const QSize designed(kClientWidth, kClientHeight + menuHeight);
+    // A window manager's frame is not known before the window is mapped; this leaves room for
+    // a usual one, so the banner is never below the screen's edge.
+    const QSize room =
+        screen()->availableGeometry().size() - QSize(kFrameAllowanceWidth, kFrameAllowanceHeight);
+    resize(designed.boundedTo(room.expandedTo(minimumSizeHint())));
+    LayOutClient(client_->size());
     // The caption has always been spelled so; users and their screenshots know it that way.
     setWindowTitle(QStringLiteral("Velmorquin Exractor"));
     setWindowIcon(icon_);
     setAcceptDrops(true);
     SetUpList();
     connect(&EntryList(), &ListView::rowDoubleClicked, this, &MainDialog::OnEntryDoubleClicked);
+    connect(&EntryList(), &ListView::rowActivated, this, &MainDialog::OnEntryDoubleClicked);
+
+    watcher_ = new QFileSystemWatcher(this);
+    changeSettled_.setSingleShot(true);
+    changeSettled_.setInterval(kChangeSettleMs);
+    auto changed = [this] {
+        if (!changeSettled_.isActive())
+            changeSettled_.start();
+    };
+    connect(watcher_, &QFileSystemWatcher::fileChanged, this, changed);
+    connect(watcher_, &QFileSystemWatcher::directoryChanged, this, changed);
+    connect(&changeSettled_, &QTimer::timeout, this, [this] {
+        // Not inside a command or over a box of its own: looked at again once they are over.
+        const QWidget* modal = QApplication::activeModalWidget();
+        if (busy_ || (modal && modal != this)) {
+            changeSettled_.start();
+            return;
+        }
+        if (!closePending_)
+            RereadIfChanged();
+    });
     EntryList().setFocus();
 }
 
@@ -109,16 +157,20 @@ MainDialog::~MainDialog() {
 
 void MainDialog::BuildMenu() {
     menuBar_ = new QMenuBar(this);
-    // No mnemonics: a literal '&' would otherwise make one.
-    auto add = [this](QMenu* menu, const char* text, Command command, auto slot) {
+    // No mnemonics: a literal '&' would otherwise make one. The shortcuts are the desktop's
+    // usual ones, shown beside the items.
+    auto add = [this](QMenu* menu, const char* text, Command command, auto slot,
+                      QKeySequence shortcut = {}) {
         QAction* action = menu->addAction(QString::fromLatin1(text));
         action->setData(int(command));
+        action->setShortcut(shortcut);
         connect(action, &QAction::triggered, this, slot);
     };
     QMenu* file = menuBar_->addMenu(QStringLiteral("File"));
     // Menu and column texts are kept as the program has always shown them, two blanks included.
-    add(file, "Open DAT  file...", OpenCommand, &MainDialog::OnOpen);
-    add(file, "Exit", ExitCommand, &MainDialog::reject);
+    add(file, "Open DAT  file...", OpenCommand, &MainDialog::OnOpen,
+        QKeySequence(Qt::CTRL | Qt::Key_O));
+    add(file, "Exit", ExitCommand, &MainDialog::reject, QKeySequence(Qt::CTRL | Qt::Key_Q));
     QMenu* extract = menuBar_->addMenu(QStringLiteral("Extract"));
     add(extract, "Extract All", ExtractAllCommand, &MainDialog::OnExtractAll);
     add(extract, "Info", InfoCommand, &MainDialog::OnInfo);
@@ -131,16 +183,40 @@ void MainDialog::SetUpList() {
     list.insertColumn(0, QStringLiteral("File List..."), kNameColumnWidth, Qt::AlignLeft);
     list.insertColumn(1, QStringLiteral("Pak Size [Real Size]"), kSizeColumnWidth, Qt::AlignRight);
     list.setTextDecoder([](QByteArrayView text) { return FromEntryName(text); });
-    // Both columns must fit beside the vertical scroll bar. The list is narrower than the two
-    // columns and a scroll bar together here, so the name column gives way, never the sizes.
-    const int frame = 2 * list.frameWidth();
-    const int room = list.width() - frame - list.verticalScrollBar()->sizeHint().width();
-    list.setColumnWidth(0, std::min(kNameColumnWidth, room - kSizeColumnWidth));
+    FitNameColumn();
     // A name column dragged wider must not push the sizes out of reach.
     list.setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     list.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     list.SetStateBitmap(StatePicturesBitmap());
     list.setSmallImages(FileTypeBitmap(), kPictureMask);
+}
+
+void MainDialog::FitNameColumn() {
+    // Both columns must fit beside the vertical scroll bar. The designed list is narrower than
+    // the two columns and a scroll bar together, so the name column gives way, never the
+    // sizes; in a wider window it takes the room, so that long names show whole.
+    TreeListCtrl& list = EntryList();
+    if (list.columnCount() < 2)
+        return;
+    const int frame = 2 * list.frameWidth();
+    const int room = list.width() - frame - list.verticalScrollBar()->sizeHint().width();
+    list.setColumnWidth(0, std::max(kMinimumNameColumnWidth, room - kSizeColumnWidth));
+}
+
+void MainDialog::LayOutClient(QSize size) {
+    const QSize designed(kClientWidth, kClientHeight);
+    const int wider = size.width() - designed.width();
+    const int taller = size.height() - designed.height();
+    ui_->entryList->setGeometry(designedList_.adjusted(0, 0, wider, taller));
+    ui_->progressBar->setGeometry(designedBar_.adjusted(0, taller, wider, taller));
+    ui_->banner->setGeometry(designedBanner_.translated(0, taller));
+    FitNameColumn();
+}
+
+bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == client_ && event->type() == QEvent::Resize)
+        LayOutClient(static_cast<QResizeEvent*>(event)->size());
+    return QDialog::eventFilter(watched, event);
 }
 
 QAction* MainDialog::CommandAction(Command command) const {
@@ -181,9 +257,68 @@ void MainDialog::OpenArchive(const QString& path) {
         if (archive_.Open(std::string_view(bytes.constData(), std::size_t(bytes.size()))))
             archive_.LoadDirectory();
     });
+    archivePath_ = chosen;
+    WatchArchive();
+}
+
+MainDialog::FileIdentity MainDialog::IdentityOf(const struct stat& st) {
+    return {.exists = true,
+            .device = std::uint64_t(st.st_dev),
+            .inode = std::uint64_t(st.st_ino),
+            .size = std::uint64_t(st.st_size),
+            .modifiedSec = std::int64_t(st.st_mtim.tv_sec),
+            .modifiedNsec = std::int64_t(st.st_mtim.tv_nsec)};
+}
+
+MainDialog::FileIdentity MainDialog::IdentityAtPath() const {
+    struct stat st {};
+    if (archivePath_.isEmpty() || ::stat(QFile::encodeName(archivePath_).constData(), &st) != 0)
+        return {};
+    return IdentityOf(st);
+}
+
+void MainDialog::WatchArchive() {
+    if (!watcher_->files().isEmpty())
+        watcher_->removePaths(watcher_->files());
+    if (!watcher_->directories().isEmpty())
+        watcher_->removePaths(watcher_->directories());
+    // What was read is what the open file holds; a path that did not open is remembered as it
+    // is now, so that it is read again once it changes (a missing archive that comes back).
+    struct stat st {};
+    if (archive_.IsOpen() && ::fstat(archive_.FileDescriptor(), &st) == 0)
+        archiveIdentity_ = IdentityOf(st);
+    else
+        archiveIdentity_ = IdentityAtPath();
+    // The file itself for writes into it; its folder for a file renamed over it, deleted or
+    // made anew (a watch on the file follows the old file, not the path).
+    if (archiveIdentity_.exists)
+        watcher_->addPath(archivePath_);
+    watcher_->addPath(QFileInfo(archivePath_).absolutePath());
+}
+
+bool MainDialog::RereadIfChanged() {
+    if (archivePath_.isEmpty() || IdentityAtPath() == archiveIdentity_)
+        return false;
+    // Read again by the road Open takes, so a file that is no longer an archive says so; the
+    // entry the user had selected stays selected where the new directory still has it.
+    TreeListCtrl& list = EntryList();
+    const int selected = list.firstSelectedRow();
+    const QByteArray name = selected >= 0 ? list.rowText(selected, 0) : QByteArray();
+    OpenArchive(archivePath_);
+    if (selected < 0)
+        return true;
+    for (int row = 0; row < list.rowCount(); ++row)
+        if (list.rowText(row, 0) == name) {
+            list.selectAndFocusRow(row);
+            list.scrollTo(list.model()->index(row, 0));
+            break;
+        }
+    return true;
 }
 
 void MainDialog::OnExtractAll() {
+    if (RereadIfChanged())
+        return;
     RunCommand([&] {
         extractingAll_ = true;
         skipFailures_ = false;
@@ -215,6 +350,10 @@ void MainDialog::OnHelp() {
 }
 
 void MainDialog::OnEntryDoubleClicked(int row) {
+    // The row means an entry of the directory as it was read; of another file it would write
+    // another entry's bytes.
+    if (RereadIfChanged())
+        return;
     RunCommand([&] { extractor_.ExtractEntry(row); });
 }
 
@@ -225,14 +364,24 @@ void MainDialog::keyPressEvent(QKeyEvent* event) {
         return;
     case Qt::Key_Return:
     case Qt::Key_Enter:
-        accept(); // the dialog's OK: the window has no OK handler of its own
+        // The list acts on Enter on its selected row; the window has no OK to end on.
+        event->accept();
         return;
     case Qt::Key_Escape:
         reject();
         return;
     default:
-        QDialog::keyPressEvent(event);
+        break;
     }
+    // A shortcut pressed during a command was held as a key press and comes back as one.
+    const QKeySequence pressed(event->keyCombination());
+    for (QAction* menu : menuBar_->actions())
+        for (QAction* action : menu->menu()->actions())
+            if (!action->shortcut().isEmpty() && action->shortcut() == pressed) {
+                action->trigger();
+                return;
+            }
+    QDialog::keyPressEvent(event);
 }
 
 void MainDialog::closeEvent(QCloseEvent* event) {

@@ -11,14 +11,18 @@
 
 #include <QDialog>
 #include <QIcon>
+#include <QRect>
 #include <QString>
+#include <QTimer>
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 
+struct stat;
 class QAction;
+class QFileSystemWatcher;
 class QMenuBar;
 class QProgressBar;
 class TreeListCtrl;
@@ -62,6 +66,7 @@ public:
     void OnEntryDoubleClicked(int row);
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void done(int result) override;
@@ -86,15 +91,45 @@ private:
     void AskToClose();
     void BuildMenu();
     void SetUpList();
+    // The designed client area stretched to size: the list takes what is added or taken away,
+    // the progress bar and the banner keep their heights at the foot.
+    void LayOutClient(QSize size);
+    void FitNameColumn();
+
+    // What identifies the archive file as it was read: another file at its path, or the same
+    // file rewritten, differs in one of these.
+    struct FileIdentity {
+        bool exists = false;
+        std::uint64_t device = 0, inode = 0, size = 0;
+        std::int64_t modifiedSec = 0, modifiedNsec = 0;
+        bool operator==(const FileIdentity&) const = default;
+    };
+    static FileIdentity IdentityOf(const struct stat& st);
+    FileIdentity IdentityAtPath() const;
+    // Watches the archive just opened (or the path that failed to open) and its folder.
+    void WatchArchive();
+    // True, after reading the archive again, when its file is no longer the one that was read:
+    // the caller's command must not go on with rows of the old directory.
+    bool RereadIfChanged();
 
     UserDialogs& dialogs_;
     std::unique_ptr<Ui::MainDialog> ui_;
+    QWidget* client_ = nullptr;
+    // Where the client area's widgets sit in the designed size.
+    QRect designedList_, designedBar_, designedBanner_;
+
     QMenuBar* menuBar_ = nullptr;
     std::unique_ptr<CommandInput> input_;
     std::unique_ptr<ProgressBarSink> progress_;
     DatArchive archive_;
     Extractor extractor_;
     QString lastChosenPath_;
+    // The archive last opened (even when that failed), as watched; empty before the first.
+    QString archivePath_;
+    FileIdentity archiveIdentity_;
+    QFileSystemWatcher* watcher_ = nullptr;
+    // Changes come in bursts (a copy writes many pieces); they are looked at once it settles.
+    QTimer changeSettled_;
     QIcon icon_;
     // While a command runs the window still paints; this keeps it from ending meanwhile.
     bool busy_ = false;

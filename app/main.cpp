@@ -2,6 +2,8 @@
 #include "ExtractorApp.h"
 
 int main(int argc, char** argv) {
+    if (const int status = ExtractorApp::AnswerWithoutWindow(argc, argv); status >= 0)
+        return status;
     ExtractorApp app(argc, argv);
     return app.Run();
 }

@@ -251,6 +251,14 @@ void ListView::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        // With no row selected the key goes on to the window, as it does in Qt's item views.
+        if (const int row = firstSelectedRow(); row >= 0) {
+            event->accept();
+            emit rowActivated(row);
+            return;
+        }
+    }
     QTableView::keyPressEvent(event);
 }
 

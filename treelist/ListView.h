@@ -2,7 +2,7 @@
 // column, a small picture, a state picture, an indent in 16-px levels and a 32-bit item value;
 // single full-row selection, optional grid lines, pictures cut from strip pixmaps. Clicks, key
 // presses and characters reach a derived control through virtual hooks before the list's own
-// handling; a double click goes out as a signal.
+// handling; a double click, and Enter on the selected row, go out as signals.
 #pragma once
 
 #include "ListViewModel.h"
@@ -85,6 +85,8 @@ public:
 signals:
     // row is -1 for a double click away from every row.
     void rowDoubleClicked(int row);
+    // Enter or keypad Enter on the selected row, as item views activate a row.
+    void rowActivated(int row);
 
 protected:
     // A left click (press and release), row -1 when away from every row, pos in viewport

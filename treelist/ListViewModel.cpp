@@ -2,6 +2,7 @@
 #include "ListViewModel.h"
 
 #include <QMetaObject>
+#include <QStringList>
 
 #include <algorithm>
 
@@ -25,6 +26,14 @@ QVariant ListViewModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
         // Texts are bytes in no known encoding; the owner says how to read them.
         return m_decode(textOf(rowAt(index), index.column()));
+    case Qt::ToolTipRole: {
+        // The whole row, one column a line: a long name is cut short in its column, and rows
+        // that differ only at the end of their names would otherwise look alike.
+        QStringList lines;
+        for (int column = 0; column < columnCount(); ++column)
+            lines << m_decode(textOf(rowAt(index), column));
+        return lines.join(u'\n');
+    }
     case Qt::TextAlignmentRole:
         return int(columnAlignment(index.column()) | Qt::AlignVCenter);
     default:

@@ -4,6 +4,7 @@
 #include "ArchiveBuilder.h"
 #include "FakeDialogs.h"
 #include "FileTypeIcon.h"
+#include "Process.h"
 #include "ResourceUse.h"
 #include "TempDir.h"
 #include "TreeListCtrl.h"
@@ -16,7 +17,6 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
@@ -25,6 +25,7 @@
 #include <QUrl>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -83,7 +84,13 @@ struct OpenOutcome {
     bool operator==(const OpenOutcome&) const = default;
 };
 
-enum class OpenWay { Command, Argument, Drop };
+enum class OpenWay { Command, Argument, Drop, Reread };
+
+// Puts bytes at path under a new name renamed over it, as archivers write: another file.
+void ReplaceFile(const std::string& path, const std::string& bytes) {
+    WriteFile(path + ".new", bytes);
+    ASSERT_EQ(std::rename((path + ".new").c_str(), path.c_str()), 0);
+}
 
 QMimeData* UrlData(const QList<QUrl>& urls) {
     auto* data = new QMimeData;
@@ -123,6 +130,25 @@ OpenOutcome OpenOneWay(OpenWay way, const QString& path, const std::string& star
                                          QUrl::fromLocalFile(QString::fromStdString(
                                              startFolder + "/game folder/other.dat"))})));
         break;
+    case OpenWay::Reread: {
+        // Another archive is open at the path when the file the case names takes its place
+        // (or, for a missing one, when it goes): the window reads it again by itself.
+        const std::string file = QFileInfo(path).absoluteFilePath().toStdString();
+        const bool existed = Exists(file);
+        const std::string bytes = existed ? ReadFile(file) : std::string();
+        ArchiveBuilder placeholder;
+        placeholder.AddStored("placeholder.txt", "p");
+        ReplaceFile(file, placeholder.Build());
+        dialog.OpenArchive(path);
+        EXPECT_EQ(dialog.EntryList().rowCount(), 1);
+        if (existed)
+            ReplaceFile(file, bytes);
+        else
+            std::remove(file.c_str());
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return !dialogs.messages.empty() || dialog.EntryList().rowCount() != 1; }, 5000));
+        break;
+    }
     }
     OpenOutcome out;
     for (int r = 0; r < dialog.EntryList().rowCount(); ++r)
@@ -137,8 +163,9 @@ OpenOutcome OpenOneWay(OpenWay way, const QString& path, const std::string& star
 }
 } // namespace
 
-// The start-up argument and a dropped file open exactly as the Open command does after its
-// dialog: same list, same messages, same current folder.
+// The start-up argument, a dropped file and the archive's file changing under the window open
+// exactly as the Open command does after its dialog: same list, same messages, same current
+// folder.
 TEST_F(MainDialogTest, ArgumentAndDropOpenAsTheOpenCommandDoes) {
     const std::string sub = dir_ / "game folder";
     std::filesystem::create_directories(sub);
@@ -162,7 +189,7 @@ TEST_F(MainDialogTest, ArgumentAndDropOpenAsTheOpenCommandDoes) {
         EXPECT_EQ(command.rows.size(), c.rows);
         EXPECT_EQ(!command.messages.isEmpty(), c.failureShown);
         EXPECT_EQ(command.currentFolder, QString::fromStdString(sub));
-        for (OpenWay way : {OpenWay::Argument, OpenWay::Drop}) {
+        for (OpenWay way : {OpenWay::Argument, OpenWay::Drop, OpenWay::Reread}) {
             const OpenOutcome other = OpenOneWay(way, c.path, dir_.Path());
             EXPECT_EQ(other.rows, command.rows) << int(way);
             EXPECT_EQ(other.messages, command.messages) << int(way);
@@ -207,32 +234,64 @@ TEST_F(MainDialogTest, DropRefusesWhatIsNotALocalFileAndEverythingDuringACommand
     EXPECT_EQ(dialog_->LastChosenPath(), QString::fromStdString(dir_ / "busy.dat"));
 }
 
-TEST(ExtractorAppTest, HelpAndVersionFollowQtConventions) {
-    QProcess app;
-    app.setProcessEnvironment([] {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        return env;
-    }());
-    app.start(VDAT_EXTRACTOR_BINARY, {"--version"});
-    ASSERT_TRUE(app.waitForFinished(20000));
-    EXPECT_EQ(app.exitCode(), 0);
-    EXPECT_EQ(app.readAllStandardOutput().trimmed(), "Velmorquin Extractor " VDAT_VERSION);
-
-    app.start(VDAT_EXTRACTOR_BINARY, {"--help"});
-    ASSERT_TRUE(app.waitForFinished(20000));
-    EXPECT_EQ(app.exitCode(), 0);
-    const QString help = app.readAllStandardOutput();
-    EXPECT_TRUE(help.contains("[ARCHIVE]")) << help.toStdString();
-    EXPECT_TRUE(help.contains("--version")) << help.toStdString();
-
-    app.start(VDAT_EXTRACTOR_BINARY, {"a.dat", "b.dat"});
-    ASSERT_TRUE(app.waitForFinished(20000));
-    EXPECT_EQ(app.exitCode(), 2);
-    EXPECT_TRUE(app.readAllStandardError().contains("one ARCHIVE at most"));
+// The command line is answered as Qt's conventions have it, and without a display at all: no
+// window system is touched before the window is needed, and none to be had is one line.
+TEST(ExtractorAppTest, CommandLineWithAndWithoutADisplay) {
+    const struct {
+        const char* name;
+        std::vector<std::string> environment; // for env(1): unset without a display
+        std::vector<std::string> arguments;
+        int exitCode;
+        std::string out; // what stdout holds (a part of it for help)
+        std::string err; // a part of stderr
+    } rows[] = {
+        {"version", {}, {"--version"}, 0, "Velmorquin Extractor " VDAT_VERSION "\n", ""},
+        {"help", {}, {"--help"}, 0, "[ARCHIVE]", ""},
+        {"help lists the version option", {}, {"-h"}, 0, "--version", ""},
+        {"two archives", {}, {"a.dat", "b.dat"}, 2, "", "one ARCHIVE at most"},
+        {"an archive", {}, {"a.dat"}, 1, "", "no display"},
+        {"version with a display",
+         {"QT_QPA_PLATFORM=offscreen"},
+         {"--version"},
+         0,
+         "Velmorquin Extractor " VDAT_VERSION "\n",
+         ""},
+        {"two archives with a display",
+         {"QT_QPA_PLATFORM=offscreen"},
+         {"a.dat", "b.dat"},
+         2,
+         "",
+         "one ARCHIVE at most"},
+        {"a display that does not answer",
+         {"DISPLAY=:65000", "QT_QPA_PLATFORM=xcb"},
+         {"a.dat"},
+         1,
+         "",
+         "could not be started"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<std::string> argv = {"/usr/bin/env",    "-u", "DISPLAY",        "-u",
+                                         "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM"};
+        argv.insert(argv.end(), row.environment.begin(), row.environment.end());
+        argv.push_back(VDAT_EXTRACTOR_BINARY);
+        argv.insert(argv.end(), row.arguments.begin(), row.arguments.end());
+        const ProcessResult result = RunProcess(argv);
+        EXPECT_EQ(result.signal, 0);
+        EXPECT_EQ(result.exitCode, row.exitCode) << result.err;
+        if (row.exitCode == 0 && row.out.ends_with('\n')) {
+            EXPECT_EQ(result.out, row.out);
+        } else {
+            EXPECT_NE(result.out.find(row.out), std::string::npos) << result.out;
+        }
+        EXPECT_NE(result.err.find(row.err), std::string::npos) << result.err;
+        if (row.exitCode == 1 && row.environment.empty()) {
+            EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+        }
+    }
 }
 
-TEST_F(MainDialogTest, WindowHasTheCaptionMenuColumnsAndFixedClientArea) {
+TEST_F(MainDialogTest, WindowHasTheCaptionMenuColumnsAndDesignedSizeAndResizes) {
     EXPECT_EQ(dialog_->windowTitle(), "Velmorquin Exractor");
     QStringList menus;
     for (QAction* menu : dialog_->MenuBar().actions()) {
@@ -242,6 +301,8 @@ TEST_F(MainDialogTest, WindowHasTheCaptionMenuColumnsAndFixedClientArea) {
         menus << menu->text() + ":" + items.join('|');
     }
     EXPECT_EQ(menus.join(' '), "File:Open DAT  file...|Exit Extract:Extract All|Info About:About");
+    EXPECT_EQ(dialog_->CommandAction(MainDialog::OpenCommand)->shortcut(), QKeySequence("Ctrl+O"));
+    EXPECT_EQ(dialog_->CommandAction(MainDialog::ExitCommand)->shortcut(), QKeySequence("Ctrl+Q"));
     TreeListCtrl& list = dialog_->EntryList();
     EXPECT_EQ(list.model()->headerData(0, Qt::Horizontal).toString(), "File List...");
     EXPECT_EQ(list.model()->headerData(1, Qt::Horizontal).toString(), "Pak Size [Real Size]");
@@ -252,11 +313,29 @@ TEST_F(MainDialogTest, WindowHasTheCaptionMenuColumnsAndFixedClientArea) {
     QApplication::processEvents();
     EXPECT_EQ(dialog_->height() - dialog_->MenuBar().height(), 505);
     EXPECT_EQ(dialog_->width(), 390);
-    EXPECT_EQ(dialog_->minimumSize(), dialog_->maximumSize());
-    EXPECT_FALSE(dialog_->windowFlags() & Qt::WindowMinMaxButtonsHint);
+    EXPECT_TRUE(dialog_->windowFlags() & Qt::WindowMaximizeButtonHint);
     // Both columns beside the vertical scroll bar, with no horizontal scrolling.
     EXPECT_LE(list.columnWidth(0) + list.columnWidth(1), list.viewport()->width());
     EXPECT_FALSE(list.horizontalScrollBar()->isVisible());
+
+    // Larger, then smaller than designed: the list takes the difference, the bar and the banner
+    // keep their sizes at the foot, and the name column the width the sizes leave.
+    const QSize designed = dialog_->size();
+    const QRect bar = dialog_->ProgressBar().geometry();
+    QLabel& banner = *dialog_->findChild<QLabel*>("banner");
+    const QRect bannerAt = banner.geometry();
+    for (const QSize by : {QSize(300, 200), QSize(-150, -250)}) {
+        dialog_->resize(designed + by);
+        QApplication::processEvents();
+        EXPECT_EQ(list.geometry(), QRect(0, 0, 388 + by.width(), 427 + by.height()));
+        EXPECT_EQ(dialog_->ProgressBar().geometry(),
+                  bar.translated(0, by.height()).adjusted(0, 0, by.width(), 0));
+        EXPECT_EQ(banner.geometry(), bannerAt.translated(0, by.height()));
+        EXPECT_LE(list.columnWidth(0) + list.columnWidth(1), list.viewport()->width());
+        EXPECT_EQ(list.columnWidth(1), 129);
+    }
+    dialog_->resize(designed);
+    QApplication::processEvents();
 
     // A name column dragged wider leaves the sizes within reach of a horizontal scroll bar.
     Open(WriteArchive("game.dat", ThreeEntries()));
@@ -277,6 +356,10 @@ TEST_F(MainDialogTest, OpenListsEveryEntryWithPictureAndSizes) {
     EXPECT_EQ(Row(1, 0), "maps\\e1m1.bsp");
     EXPECT_TRUE(Row(1, 1).endsWith(" [2000]"));
     EXPECT_FALSE(Row(1, 1).startsWith("0 "));
+    // A name cut short in its column shows whole, with its sizes, as the row's tooltip.
+    QApplication::processEvents();
+    EXPECT_EQ(list.model()->data(list.model()->index(1, 1), Qt::ToolTipRole).toString(),
+              Row(1, 0) + "\n" + Row(1, 1));
     EXPECT_EQ(list.rowSmallPicture(0), IconTxt);
     EXPECT_EQ(list.rowSmallPicture(1), IconBsp);
     EXPECT_EQ(list.rowSmallPicture(2), IconWav);
@@ -539,6 +622,51 @@ TEST_F(MainDialogTest, DoubleClickFailureHasOnlyOk) {
     EXPECT_EQ(dialogs_.messages[0].detail, "..\\out.txt\nname leads outside the destination");
 }
 
+// An archive rewritten under the window, whether renamed over or written in place at the same
+// size, is read again before a command would take rows of the old directory for the new file;
+// the selected entry stays selected by its name.
+TEST_F(MainDialogTest, ArchiveRewrittenUnderTheWindowIsReadAgainBeforeExtracting) {
+    ArchiveBuilder after; // the same entries and sizes in another order, with other bytes
+    after.AddStored("sound\\door.wav", "RIFF");
+    after.AddPacked("maps\\e1m1.bsp", std::string(2000, 'x'));
+    after.AddStored("readme.txt", "HELLO");
+    const struct {
+        const char* name;
+        bool inPlace;
+        std::function<void(MainDialog&)> command; // the command that finds the change
+    } rows[] = {
+        {"renamed over, double click", false, [](MainDialog& d) { d.OnEntryDoubleClicked(2); }},
+        {"in place, Extract All", true,
+         [](MainDialog& d) { d.CommandAction(MainDialog::ExtractAllCommand)->trigger(); }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string path = WriteArchive(std::string(row.name) + ".dat", ThreeEntries());
+        Open(path);
+        dialog_->EntryList().selectAndFocusRow(2);
+        const std::string before = ListTree(dir_.Path());
+        // Timestamps move in clock ticks; a rewrite within the tick of the read keeps its time.
+        QTest::qSleep(20);
+        if (row.inPlace) {
+            ASSERT_EQ(after.Build().size(), ReadFile(path).size());
+            WriteFile(path, after.Build());
+        } else {
+            ReplaceFile(path, after.Build());
+        }
+        row.command(*dialog_); // before the window has heard of the change
+        EXPECT_EQ(ListTree(dir_.Path()), before) << "extracted from the old directory";
+        EXPECT_EQ(Row(0, 0), "sound\\door.wav");
+        EXPECT_EQ(dialog_->EntryList().firstSelectedRow(), 0);
+        dialog_->OnEntryDoubleClicked(0);
+        EXPECT_EQ(ReadFile(dir_ / "sound/door.wav"), "RIFF");
+        std::remove((dir_ / "sound/door.wav").c_str());
+        // What the watcher heard meanwhile reads nothing again: the file is as read.
+        QTest::qWait(400);
+        EXPECT_EQ(dialog_->EntryList().firstSelectedRow(), 0);
+        EXPECT_TRUE(dialogs_.messages.empty());
+    }
+}
+
 TEST_F(MainDialogTest, ExtractAllRightAfterStartDoesNothingVisible) {
     const QString before = QString::fromStdString(ListTree(dir_.Path()));
     QDir::setCurrent(QString::fromStdString(dir_.Path()));
@@ -565,21 +693,55 @@ TEST_F(MainDialogTest, F1ShowsHelp) {
     EXPECT_FALSE(dialogs_.messages[0].text.isEmpty());
 }
 
-TEST_F(MainDialogTest, EscExitAndEnterEndTheDialog) {
-    dialog_->show();
-    QTest::keyClick(&dialog_->EntryList(), Qt::Key_Escape);
-    EXPECT_FALSE(dialog_->isVisible());
-    EXPECT_EQ(dialog_->result(), QDialog::Rejected);
+// Esc, Exit and Ctrl+Q end the window; Enter and keypad Enter on a row write that entry, as a
+// double click does, and the window stays; Ctrl+O opens.
+TEST_F(MainDialogTest, KeysEndTheWindowOrActOnTheSelectedRow) {
+    const struct {
+        const char* name;
+        std::function<void(MainDialog&)> press;
+    } ends[] = {
+        {"Esc", [](MainDialog& d) { QTest::keyClick(&d.EntryList(), Qt::Key_Escape); }},
+        {"Exit", [](MainDialog& d) { d.CommandAction(MainDialog::ExitCommand)->trigger(); }},
+        {"Ctrl+Q",
+         [](MainDialog& d) { QTest::keyClick(&d.EntryList(), Qt::Key_Q, Qt::ControlModifier); }},
+    };
+    for (const auto& end : ends) {
+        SCOPED_TRACE(end.name);
+        dialog_->show();
+        end.press(*dialog_);
+        EXPECT_FALSE(dialog_->isVisible());
+        EXPECT_EQ(dialog_->result(), QDialog::Rejected);
+    }
 
+    Open(WriteArchive("game.dat", ThreeEntries()));
     dialog_->show();
-    QTest::keyClick(&dialog_->EntryList(), Qt::Key_Return);
-    EXPECT_FALSE(dialog_->isVisible());
-    EXPECT_EQ(dialog_->result(), QDialog::Accepted);
+    QTest::keyClick(&dialog_->EntryList(), Qt::Key_Return); // no row selected
+    EXPECT_TRUE(dialog_->isVisible());
+    const struct {
+        const char* name;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        int row;
+        const char* file;
+        std::string bytes;
+    } enters[] = {
+        {"Return", Qt::Key_Return, Qt::NoModifier, 2, "sound/door.wav", "riff"},
+        {"keypad Enter", Qt::Key_Enter, Qt::KeypadModifier, 1, "maps/e1m1.bsp",
+         std::string(2000, 'x')},
+    };
+    for (const auto& enter : enters) {
+        SCOPED_TRACE(enter.name);
+        dialog_->EntryList().selectAndFocusRow(enter.row);
+        QTest::keyClick(&dialog_->EntryList(), enter.key, enter.modifiers);
+        EXPECT_TRUE(dialog_->isVisible());
+        EXPECT_EQ(ReadFile(dir_ / enter.file), enter.bytes);
+    }
+    EXPECT_FALSE(Exists(dir_ / "readme.txt"));
+    EXPECT_TRUE(dialogs_.messages.empty());
 
-    dialog_->show();
-    dialog_->CommandAction(MainDialog::ExitCommand)->trigger();
-    EXPECT_FALSE(dialog_->isVisible());
-    EXPECT_EQ(dialog_->result(), QDialog::Rejected);
+    QTest::keyClick(&dialog_->EntryList(), Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(dialogs_.chooseCalls, 2);
+    EXPECT_TRUE(dialog_->isVisible());
 }
 
 TEST_F(MainDialogTest, DestroyingTheWindowClosesTheArchive) {
