@@ -74,10 +74,19 @@ protected:
         if (target.isEmpty())
             return;
         if (scaled_.size() != target) {
-            // Smooth when making smaller; a small picture grows in whole pixels, as drawn.
+            // Smooth when making smaller; a small picture grows in whole pixels, as drawn. A
+            // picture many times the window is first thinned to twice its size: smoothing all
+            // of a 4096 x 4096 picture costs more than the rest of showing it.
             const bool smaller = target.width() < image_->width();
-            scaled_ = image_->scaled(target, Qt::IgnoreAspectRatio,
-                                     smaller ? Qt::SmoothTransformation : Qt::FastTransformation);
+            if (!smaller) {
+                scaled_ = image_->scaled(target, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+            } else if (image_->width() > 4 * target.width() &&
+                       image_->height() > 4 * target.height()) {
+                scaled_ = image_->scaled(target * 2, Qt::IgnoreAspectRatio, Qt::FastTransformation)
+                              .scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            } else {
+                scaled_ = image_->scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            }
         }
         painter.drawImage((width() - target.width()) / 2, (height() - target.height()) / 2,
                           scaled_);
