@@ -16,6 +16,12 @@ QString DesktopDialogs::ChooseArchive(QWidget* owner) {
     return QFileDialog::getOpenFileName(owner, QString(), QString(), ArchiveFileFilter());
 }
 
+QString DesktopDialogs::ChooseSaveFile(QWidget* owner, const QString& suggested,
+                                       const QString& filter) {
+    // The dialog itself asks before a file already there is replaced.
+    return QFileDialog::getSaveFileName(owner, QString(), suggested, filter);
+}
+
 void DesktopDialogs::ShowMessage(QWidget* owner, const QString& text, const QString& caption) {
     QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, owner);
     box.setTextFormat(Qt::PlainText); // a path or name that looks like markup is shown as it is

@@ -28,6 +28,12 @@ public:
     }
     // Runs dialog modally and returns its result.
     virtual int RunModal(QDialog& dialog) = 0;
+    // The full path of a file to write, starting at suggested, or an empty string when
+    // cancelled. Stand-ins that save nothing need not answer.
+    virtual QString ChooseSaveFile(QWidget* /*owner*/, const QString& /*suggested*/,
+                                   const QString& /*filter*/) {
+        return {};
+    }
 };
 
 // The real ones: QFileDialog, QMessageBox, QDialog::exec.
@@ -38,6 +44,8 @@ public:
     FailureAnswer ShowFailure(QWidget* owner, const QString& text, const QString& caption,
                               const QString& detail, bool choices) override;
     int RunModal(QDialog& dialog) override;
+    QString ChooseSaveFile(QWidget* owner, const QString& suggested,
+                           const QString& filter) override;
 };
 
 // The filter of the file dialog: archives first, then all files. Names are case-sensitive on

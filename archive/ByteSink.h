@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
 
 class ByteSink {
 public:
@@ -40,6 +41,8 @@ public:
     bool Write(const void* data, std::size_t length) override;
     void Empty() override { bytes_.clear(); }
     const std::string& Bytes() const { return bytes_; }
+    // Hands the bytes over without a copy; the sink is empty afterwards.
+    std::string Take() { return std::move(bytes_); }
 
 private:
     std::size_t limit_;

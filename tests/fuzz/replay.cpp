@@ -1,6 +1,15 @@
 // Replays fuzz inputs without libFuzzer, so a corpus runs as an ordinary test on every build:
-// each argument is a file or a folder of files, each file one input.
+// each argument is a file or a folder of files, each file one input. Built once per harness:
+// the archive's, and with VDAT_REPLAY_PREVIEW the preview's.
+#ifdef VDAT_REPLAY_PREVIEW
+#include "PreviewHarness.h"
+#define CHECK_INPUT CheckPreviewInput
+#define LAST_PEAK LastPreviewPeakHeap
+#else
 #include "FuzzHarness.h"
+#define CHECK_INPUT CheckArchiveInput
+#define LAST_PEAK LastPeakHeap
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -41,9 +50,9 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "replay: cannot read %s\n", path.c_str());
             return 2;
         }
-        CheckArchiveInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+        CHECK_INPUT(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
         std::fprintf(stderr, "replay: %s: %zu bytes, peak heap %zu bytes\n",
-                     path.filename().c_str(), bytes.size(), LastPeakHeap());
+                     path.filename().c_str(), bytes.size(), LAST_PEAK());
     }
     std::fprintf(stderr, "replay: %zu inputs, all sound\n", inputs.size());
     return 0;
