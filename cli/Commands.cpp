@@ -3,6 +3,7 @@
 
 #include "DatArchive.h"
 #include "Extraction.h"
+#include "InPlaceChange.h"
 #include "Interruption.h"
 #include "ListOutput.h"
 #include "NameCharset.h"
@@ -122,7 +123,17 @@ int RunInfo(const Options& options) {
     Attach(messages, archive, options);
     if (!archive.Open(options.archive))
         return kExitFailed; // nothing on stdout: a script must not read zeroes as values
-    const std::string text = InfoText(archive);
+    std::string text = InfoText(archive);
+    if (options.longList) {
+        archive.LoadDirectory();
+        const auto entries = archive.Entries();
+        const ArchiveHeader header{archive.Identifier(), archive.DirectoryOffset(),
+                                   archive.DirectorySize()};
+        text += UnusedBytesLine(
+            MeasureUsage(archive.FileSize(), header, entries.size(),
+                         [&](std::size_t i) -> const DirectoryEntry& { return entries[i].entry; })
+                .unused);
+    }
     std::fwrite(text.data(), 1, text.size(), stdout);
     if (std::fflush(stdout) != 0)
         return kExitFailed;
@@ -225,7 +236,7 @@ int RunExtract(const Options& options) {
     bool allFound = true;
     for (std::size_t p = 0; p < patterns.size(); ++p) {
         if (!matched[p]) {
-            std::fprintf(stderr, "vdat: no entry named '%s'\n",
+            std::fprintf(stderr, "vdat: %s '%s'\n", kNoEntryNamedText,
                          EscapedName(patterns[p].Text()).c_str());
             allFound = false;
         }

@@ -12,3 +12,7 @@ int RunList(const Options& options);
 int RunTest(const Options& options);
 int RunExtract(const Options& options);
 int RunCreate(const Options& options);
+int RunAdd(const Options& options);
+int RunDelete(const Options& options);
+int RunRename(const Options& options);
+int RunCompact(const Options& options);

@@ -18,6 +18,14 @@ int main(int argc, char** argv) {
         return RunExtract(options);
     case Command::Create:
         return RunCreate(options);
+    case Command::Add:
+        return RunAdd(options);
+    case Command::Delete:
+        return RunDelete(options);
+    case Command::Rename:
+        return RunRename(options);
+    case Command::Compact:
+        return RunCompact(options);
     }
     return kExitUsage;
 }
