@@ -137,7 +137,6 @@ ArchiveRewriter::Result ArchiveRewriter::AddRaw(std::string_view name, const Dat
                                                           entry.packedSize, entry.fourthValue));
         return Result::Done;
     }
-    const auto at = std::uint32_t(writer_->Size());
     std::string data(length, '\0');
     if (ReadAt(from.FileDescriptor(), data.data(), length, entry.dataOffset) < length) {
         errno = EIO; // the archive ends before the entry's data does
@@ -145,7 +144,7 @@ ArchiveRewriter::Result ArchiveRewriter::AddRaw(std::string_view name, const Dat
     }
     if (!writer_->AddEntry(name, data, entry.realSize, entry.packedSize, entry.fourthValue))
         return writer_->Overflow() ? Result::Overflow : Result::WriteFailed;
-    copied_.emplace(key, at);
+    copied_.emplace(key, writer_->Directory().back().dataOffset);
     return Result::Done;
 }
 
