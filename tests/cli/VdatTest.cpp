@@ -1425,7 +1425,7 @@ TEST(VdatUsage, UnknownOptionsNameThemselves) {
 
 TEST(VdatUsage, EachCommandHasItsOwnHelp) {
     const std::vector<std::pair<std::string, std::vector<std::string>>> commands = {
-        {"info", {"Usage: vdat info"}},
+        {"info", {"Usage: vdat info", "--long"}},
         {"list", {"Usage: vdat list", "--long", "--json", "--null", "--charset"}},
         {"test", {"Usage: vdat test", "--charset"}},
         {"extract",
@@ -1434,6 +1434,12 @@ TEST(VdatUsage, EachCommandHasItsOwnHelp) {
         {"create",
          {"Usage: vdat create", "--directory", "--jobs", "-9", "--store", "--dereference",
           "--verbose", "--quiet"}},
+        {"add",
+         {"Usage: vdat add", "--directory", "--jobs", "-9", "--store", "--dereference", "--verbose",
+          "--quiet", "--no-wait"}},
+        {"delete", {"Usage: vdat delete", "--quiet", "--no-wait"}},
+        {"rename", {"Usage: vdat rename", "--no-wait"}},
+        {"compact", {"Usage: vdat compact", "--quiet", "--no-wait"}},
     };
     for (const auto& [command, words] : commands) {
         // --help wins wherever it stands, even before a missing ARCHIVE.
@@ -1454,9 +1460,12 @@ TEST(VdatUsage, HelpShowsTheCommandsAndExitCodes) {
     const ProcessResult r = Vdat({"--help"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.err, "");
-    for (const char* word : {"info", "list", "extract", "test", "create", "-C", "--version",
-                             "COMMAND --help", "--json", "--null", "--exclude", "--to-stdout",
-                             "--keep-old-files", "--charset", "--store", "--dereference"})
+    for (const char* word :
+         {"info",         "list",        "extract",          "test",      "create",
+          "add",          "delete",      "rename",           "compact",   "--no-wait",
+          "-C",           "--version",   "COMMAND --help",   "--json",    "--null",
+          "--exclude",    "--to-stdout", "--keep-old-files", "--charset", "--store",
+          "--dereference"})
         EXPECT_NE(r.out.find(word), std::string::npos) << word;
     // Each exit status on a line of its own, after the heading, in order: a "0 " anywhere in
     // the text (a default, a count) would not do.
