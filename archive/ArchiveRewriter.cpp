@@ -11,6 +11,27 @@
 #include <thread>
 #include <vector>
 
+namespace {
+// The change's file seen as an archive output: entries' data appended after the bytes in use.
+class InPlaceOutput final : public ArchiveOutput {
+public:
+    InPlaceOutput(InPlaceChange& change, std::uint64_t at) : change_(change), position_(at) {}
+    bool Append(const void* data, std::size_t length) override {
+        if (!change_.Write(position_, data, length))
+            return false;
+        position_ += length;
+        return true;
+    }
+    bool WriteAt(std::uint64_t offset, const void* data, std::size_t length) override {
+        return change_.Write(offset, data, length);
+    }
+
+private:
+    InPlaceChange& change_;
+    std::uint64_t position_;
+};
+} // namespace
+
 bool ArchiveRewriter::Begin(const std::string& target) {
     if (!temporary_.Create(target))
         return false;
@@ -110,6 +131,12 @@ ArchiveRewriter::Result ArchiveRewriter::AddRaw(std::string_view name, const Dat
                                                 std::uint32_t index) {
     const DirectoryEntry& entry = from.Entries()[index].entry;
     const std::uint32_t length = entry.IsPacked() ? entry.packedSize : entry.realSize;
+    const auto key = std::make_tuple(entry.dataOffset, entry.realSize, entry.packedSize);
+    if (const auto found = copied_.find(key); found != copied_.end() && length) {
+        writer_->Directory().push_back(MakeDirectoryEntry(name, found->second, entry.realSize,
+                                                          entry.packedSize, entry.fourthValue));
+        return Result::Done;
+    }
     std::string data(length, '\0');
     if (ReadAt(from.FileDescriptor(), data.data(), length, entry.dataOffset) < length) {
         errno = EIO; // the archive ends before the entry's data does
@@ -117,11 +144,41 @@ ArchiveRewriter::Result ArchiveRewriter::AddRaw(std::string_view name, const Dat
     }
     if (!writer_->AddEntry(name, data, entry.realSize, entry.packedSize, entry.fourthValue))
         return writer_->Overflow() ? Result::Overflow : Result::WriteFailed;
+    copied_.emplace(key, writer_->Directory().back().dataOffset);
     return Result::Done;
+}
+
+void ArchiveRewriter::KeepOwnership(const struct stat& st) {
+    temporary_.KeepOwnership(st);
 }
 
 ArchiveRewriter::Result ArchiveRewriter::Commit(const std::string& target, bool durable) {
     if (!writer_->Finish())
         return writer_->Overflow() ? Result::Overflow : Result::WriteFailed;
     return temporary_.Commit(target, durable) ? Result::Done : Result::WriteFailed;
+}
+
+InPlaceChange::Opened ArchiveRewriter::BeginInPlace(const std::string& path, bool wait,
+                                                    ArchiveProblem& problem) {
+    const InPlaceChange::Opened opened = inPlace_.Open(path, wait, problem);
+    if (opened == InPlaceChange::Opened::Yes) {
+        output_ = std::make_unique<InPlaceOutput>(inPlace_, inPlace_.Usage().endInUse);
+        writer_ = std::make_unique<ArchiveWriter>(*output_, inPlace_.Usage().endInUse);
+    }
+    return opened;
+}
+
+ArchiveRewriter::Result ArchiveRewriter::CommitInPlace(const std::vector<DirectoryEntry>& directory,
+                                                       const std::atomic<bool>* stop) {
+    switch (inPlace_.Commit(writer_->Size(), directory, stop)) {
+    case InPlaceChange::Result::Done:
+        return Result::Done;
+    case InPlaceChange::Result::Overflow:
+        return Result::Overflow;
+    case InPlaceChange::Result::Stopped:
+        return Result::Stopped;
+    case InPlaceChange::Result::WriteFailed:
+        break;
+    }
+    return Result::WriteFailed;
 }

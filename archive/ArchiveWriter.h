@@ -73,6 +73,10 @@ private:
 class ArchiveWriter {
 public:
     explicit ArchiveWriter(ArchiveOutput& output) : output_(output) {}
+    // Adds entries after the bytes an archive already has, at offset appendAt, without writing
+    // a header of its own (a change in place); Finish is not for such a writer.
+    ArchiveWriter(ArchiveOutput& output, std::uint64_t appendAt)
+        : output_(output), position_(appendAt), started_(true) {}
 
     // Appends an entry's data as it is to be stored (packedSize 0: data is the content itself;
     // otherwise a zlib stream of packedSize bytes) and records it. False when the output fails

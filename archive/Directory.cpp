@@ -11,17 +11,28 @@
 bool OpenArchiveHead(const std::string& path, ArchiveHead& head, ArchiveProblem& problem) {
     head = {};
     problem = {};
-    const int fd = OpenForReading(path, head.size);
+    std::uint64_t size = 0;
+    const int fd = OpenForReading(path, size);
     if (fd < 0) {
         problem = {.what = ArchiveFailure::CannotOpen, .error = errno};
         return false;
     }
+    if (!ReadArchiveHead(fd, size, head, problem)) {
+        CloseFile(fd);
+        return false;
+    }
+    return true;
+}
+
+bool ReadArchiveHead(int fd, std::uint64_t size, ArchiveHead& head, ArchiveProblem& problem) {
+    head = {};
+    problem = {};
+    head.size = size;
     unsigned char header[kHeaderSize] = {};
     const std::size_t got = ReadAt(fd, header, sizeof header, 0);
     head.header = DecodeHeader(header);
     if (head.header.identifier != kArchiveMagic || got < kHeaderSize) {
         problem = {.what = ArchiveFailure::NotAnArchive, .identifier = head.header.identifier};
-        CloseFile(fd);
         return false;
     }
     head.fd = fd;
@@ -67,6 +78,13 @@ bool ReadArchiveDirectory(const std::string& path, Directory& directory, Archive
     ArchiveHead head;
     if (!OpenArchiveHead(path, head, problem))
         return false;
+    const bool read = ReadDirectoryOf(head, directory, problem);
+    CloseFile(head.fd);
+    return read;
+}
+
+bool ReadDirectoryOf(const ArchiveHead& head, Directory& directory, ArchiveProblem& problem) {
+    directory = {};
     directory.header = head.header;
     directory.claimed = head.claimed;
     bool noMemory = false;
@@ -81,7 +99,6 @@ bool ReadArchiveDirectory(const std::string& path, Directory& directory, Archive
     } catch (const std::bad_alloc&) {
         noMemory = true;
     }
-    CloseFile(head.fd);
     if (noMemory) {
         directory.entries.clear();
         problem = {.what = ArchiveFailure::NoMemory, .error = ENOMEM};

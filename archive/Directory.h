@@ -25,6 +25,8 @@ struct ArchiveHead {
 // for a file that is not regular) or NotAnArchive (the identifier read; a file shorter than
 // the header reads as zeros); the file is then closed.
 bool OpenArchiveHead(const std::string& path, ArchiveHead& head, ArchiveProblem& problem);
+// The same for a file the caller opened (size bytes long); fd is not closed on failure.
+bool ReadArchiveHead(int fd, std::uint64_t size, ArchiveHead& head, ArchiveProblem& problem);
 
 // Reads `count` records from offset in large reads, calling visit with each record's bytes
 // (kDirectoryEntrySize of them, for DecodeDirectoryEntry) in file order: a caller decodes each
@@ -44,3 +46,5 @@ struct Directory {
 // Reads the archive at path whole. False with the problem when it cannot be read (a cut-short
 // directory is not one: the records that are there are read, and CutShort() tells).
 bool ReadArchiveDirectory(const std::string& path, Directory& directory, ArchiveProblem& problem);
+// The same from a head already read; its file stays open.
+bool ReadDirectoryOf(const ArchiveHead& head, Directory& directory, ArchiveProblem& problem);

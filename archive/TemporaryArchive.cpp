@@ -75,6 +75,14 @@ bool TemporaryArchive::Create(const std::string& archive) {
     return true;
 }
 
+void TemporaryArchive::KeepOwnership(const struct stat& st) {
+    // Owner first: changing it clears the set-user-ID bits the mode then puts back. A user who
+    // may not give the file away may still give it a group they are in.
+    if (::fchown(fd_, st.st_uid, st.st_gid) != 0)
+        (void)::fchown(fd_, uid_t(-1), st.st_gid);
+    ::fchmod(fd_, st.st_mode & 07777);
+}
+
 bool TemporaryArchive::Commit(const std::string& archive, bool replacing) {
     if (replacing && ::fsync(fd_) != 0)
         return false;

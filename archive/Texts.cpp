@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cinttypes>
 #include <cstdio>
+#include <string>
 
 MessageText ProblemText(const ArchiveProblem& problem, std::string_view path) {
     char detail[64] = "";
@@ -47,4 +48,29 @@ std::string InfoText(std::string_view path, std::uint32_t identifier, std::uint3
                   "\nNum of Files:%d\n",
                   identifier, offset, size, int(entries));
     return "Dat File:" + std::string(path) + numbers;
+}
+
+std::string UnusedBytesLine(std::uint64_t unused) {
+    return "Unused Bytes:" + std::to_string(unused) + "\n";
+}
+
+std::string MostlyUnusedText(std::uint64_t unused, std::uint64_t size) {
+    return std::to_string(unused) + " of its " + std::to_string(size) +
+           " bytes are unused; 'vdat compact' writes it without them";
+}
+
+std::string FilesSummaryText(std::size_t files, std::uint32_t stored, std::size_t replacing,
+                             std::uint64_t realBytes, std::uint64_t archiveBytes) {
+    std::string text = std::to_string(files) + " files (" + std::to_string(stored) + " stored";
+    if (replacing)
+        text += ", " + std::to_string(replacing) + " replacing entries";
+    return text + "), " + std::to_string(realBytes) + " bytes into " + std::to_string(archiveBytes);
+}
+
+std::string DeletedSummaryText(std::size_t entries) {
+    return std::to_string(entries) + " entries deleted";
+}
+
+std::string CompactedSummaryText(std::uint64_t before, std::uint64_t after) {
+    return std::to_string(before) + " bytes into " + std::to_string(after);
 }

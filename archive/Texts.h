@@ -20,6 +20,18 @@ inline constexpr char kExtractFailedText[] = "Can`t Extract file";
 // The reason a damaged entry's failure gives, before the inflater's own words.
 inline constexpr char kDamagedDataText[] = "damaged data";
 
+// vdat's texts for writing and changing archives (create, add, delete, rename, compact).
+inline constexpr char kCannotCreateText[] = "cannot create the archive";
+inline constexpr char kCannotWriteText[] = "cannot write the archive";
+inline constexpr char kCannotChangeText[] = "cannot change the archive";
+inline constexpr char kCannotPutText[] = "cannot be put in the archive";
+inline constexpr char kPastOffsetsReason[] =
+    "its data would pass the 4 GiB that 32-bit offsets address";
+inline constexpr char kCompactMayHelpReason[] = "'vdat compact' may make room";
+inline constexpr char kBusyReason[] = "another change to it is under way";
+inline constexpr char kNameTakenReason[] = "an entry of that name is there already";
+inline constexpr char kNoEntryNamedText[] = "no entry named";
+
 // What went wrong with an archive as a whole: what failed, the system's error number where
 // there was one (0 for a file that is not regular), and the numbers its message shows.
 enum class ArchiveFailure { None, CannotOpen, NotAnArchive, NoMemory, CutShort };
@@ -61,3 +73,17 @@ SizeTextBuffer SizeText(const DirectoryEntry& entry);
 // The text of the "Info" box for these header values.
 std::string InfoText(std::string_view path, std::uint32_t identifier, std::uint32_t offset,
                      std::uint32_t size, std::uint32_t entries);
+
+// The line `vdat info --long` adds: the bytes of the file that no record, nor the header or the
+// directory, refers to.
+std::string UnusedBytesLine(std::uint64_t unused);
+// Said once after a change that leaves most of the file unused.
+std::string MostlyUnusedText(std::uint64_t unused, std::uint64_t size);
+
+// The summary lines of vdat's writing commands. create and add: files written (stored: how many
+// without compression; replacing: how many took an entry's place), their bytes and the bytes
+// they took in the archive.
+std::string FilesSummaryText(std::size_t files, std::uint32_t stored, std::size_t replacing,
+                             std::uint64_t realBytes, std::uint64_t archiveBytes);
+std::string DeletedSummaryText(std::size_t entries);
+std::string CompactedSummaryText(std::uint64_t before, std::uint64_t after);

@@ -4,6 +4,7 @@
 #include "DatArchive.h"
 #include "EntryNames.h"
 #include "Extraction.h"
+#include "InPlaceChange.h"
 #include "Interruption.h"
 #include "ListOutput.h"
 #include "ParallelExtraction.h"
@@ -120,7 +121,17 @@ int RunInfo(const Options& options) {
     Attach(messages, archive, options);
     if (!archive.Open(options.archive))
         return kExitFailed; // nothing on stdout: a script must not read zeroes as values
-    const std::string text = InfoText(archive);
+    std::string text = InfoText(archive);
+    if (options.longList) {
+        archive.LoadDirectory();
+        const auto entries = archive.Entries();
+        const ArchiveHeader header{archive.Identifier(), archive.DirectoryOffset(),
+                                   archive.DirectorySize()};
+        text += UnusedBytesLine(
+            MeasureUsage(archive.FileSize(), header, entries.size(),
+                         [&](std::size_t i) -> const DirectoryEntry& { return entries[i].entry; })
+                .unused);
+    }
     std::fwrite(text.data(), 1, text.size(), stdout);
     if (std::fflush(stdout) != 0)
         return kExitFailed;
@@ -223,7 +234,7 @@ int RunExtract(const Options& options) {
     bool allFound = true;
     for (std::size_t p = 0; p < patterns.size(); ++p) {
         if (!matched[p]) {
-            std::fprintf(stderr, "vdat: no entry named '%s'\n",
+            std::fprintf(stderr, "vdat: %s '%s'\n", kNoEntryNamedText,
                          EscapedName(patterns[p].Text()).c_str());
             allFound = false;
         }
@@ -304,6 +315,14 @@ int RunCommand(const Options& options) {
         return RunExtract(options);
     case Command::Create:
         return RunCreate(options);
+    case Command::Add:
+        return RunAdd(options);
+    case Command::Delete:
+        return RunDelete(options);
+    case Command::Rename:
+        return RunRename(options);
+    case Command::Compact:
+        return RunCompact(options);
     }
     return kExitUsage;
 }

@@ -12,6 +12,10 @@ int RunList(const Options& options);
 int RunTest(const Options& options);
 int RunExtract(const Options& options);
 int RunCreate(const Options& options);
+int RunAdd(const Options& options);
+int RunDelete(const Options& options);
+int RunRename(const Options& options);
+int RunCompact(const Options& options);
 
 // The command options name.
 int RunCommand(const Options& options);

@@ -1,8 +1,10 @@
-// vdat create: a new archive from files. The files are found first and their names checked, so
-// a refusal leaves nothing behind; then the archive rewriter has them read and compressed by a
-// pool of workers and writes them in name order under a temporary name, renamed over ARCHIVE
-// at the end.
+// vdat create and vdat add: archives from files. The files are found first and their names
+// checked, so a refusal leaves nothing behind; then the archive rewriter has them read and
+// compressed by a pool of workers and writes them in name order: create under a temporary name,
+// renamed over ARCHIVE at the end; add after the archive's last byte in use, switching the
+// archive to a new directory at the end (Change.h).
 #include "ArchiveRewriter.h"
+#include "Change.h"
 #include "Commands.h"
 #include "SourceFiles.h"
 #include "TerminalSinks.h"
@@ -13,6 +15,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
+#include <map>
 #include <memory>
 #include <sys/stat.h>
 #include <thread>
@@ -101,38 +104,39 @@ private:
 unsigned CreateJobs(const Options& options) {
     return options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
 }
-} // namespace
 
-int RunCreate(const Options& options) {
-    const std::string& archive = options.archive;
-    struct stat existing;
-    const bool replacing = ::stat(archive.c_str(), &existing) == 0;
-    if (replacing && !S_ISREG(existing.st_mode)) {
-        PrintLine(archive, "cannot create the archive", "not a regular file");
-        return kExitFailed;
+struct Root {
+    int fd = -1;
+    ~Root() {
+        if (fd >= 0)
+            ::close(fd);
     }
-    const int root = ::open(options.directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (root < 0) {
+};
+
+// The source folder; false (told) when it cannot be opened.
+bool OpenRoot(const Options& options, Root& root) {
+    root.fd = ::open(options.directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (root.fd < 0)
         PrintLine(options.directory, "cannot open the source folder", std::strerror(errno));
-        return kExitFailed;
-    }
-    struct RootCloser {
-        int fd;
-        ~RootCloser() { ::close(fd); }
-    } closer{root};
+    return root.fd >= 0;
+}
 
+// The files the PATHs name (all of DIR when there are none), in byte order of their names, each
+// once, the archive itself left out. False (told) when the run must stop.
+bool FindSources(int root, const Options& options, const struct stat* archive,
+                 std::vector<SourceFile>& files) {
     FileFinder finder(root, options);
-    if (replacing) {
-        finder.skipDevice = existing.st_dev;
-        finder.skipInode = existing.st_ino;
+    if (archive) {
+        finder.skipDevice = archive->st_dev;
+        finder.skipInode = archive->st_ino;
     }
     std::vector<std::string> operands = options.operands;
     if (operands.empty())
         operands.push_back(".");
     for (const std::string& operand : operands)
         if (!finder.Add(operand))
-            return kExitFailed;
-    std::vector<SourceFile>& files = finder.files;
+            return false;
+    files = std::move(finder.files);
     // Byte order of the names: the same files give the same archive, whatever the jobs.
     std::sort(files.begin(), files.end(),
               [](const SourceFile& a, const SourceFile& b) { return a.name < b.name; });
@@ -140,16 +144,19 @@ int RunCreate(const Options& options) {
         std::unique(files.begin(), files.end(),
                     [](const SourceFile& a, const SourceFile& b) { return a.name == b.name; }),
         files.end());
-    if (!CheckNames(files))
-        return kExitFailed;
+    return CheckNames(files);
+}
 
-    ArchiveRewriter rewriter;
-    if (!rewriter.Begin(archive)) {
-        PrintLine(archive, "cannot create the archive", std::strerror(errno));
-        return kExitFailed;
-    }
+struct Added {
     std::uint64_t realBytes = 0;
     std::uint32_t stored = 0;
+};
+
+// Has the rewriter write every file; false (told) when one cannot be added or writing failed.
+// stopped tells whether *stop ended it.
+bool AddSources(ArchiveRewriter& rewriter, int root, const Options& options,
+                const std::vector<SourceFile>& files, const std::atomic<bool>* stop, Added& totals,
+                bool& stopped) {
     std::size_t failedAt = 0;
     std::string problem;
     const ArchiveRewriter::Result added = rewriter.AddPrepared(
@@ -160,42 +167,137 @@ int RunCreate(const Options& options) {
                 preparer->Prepare(files[k], out);
             });
         },
-        CreateJobs(options), nullptr,
+        CreateJobs(options), stop,
         [&](std::size_t k, const PreparedEntry& entry) {
-            realBytes += entry.realSize;
-            stored += entry.packedSize == 0;
+            totals.realBytes += entry.realSize;
+            totals.stored += entry.packedSize == 0;
             if (options.verbose)
                 std::fprintf(stderr, "%s\n", EscapedName(files[k].name).c_str());
         },
         failedAt, problem);
+    stopped = added == ArchiveRewriter::Result::Stopped;
     switch (added) {
     case ArchiveRewriter::Result::Done:
     case ArchiveRewriter::Result::Stopped:
-        break;
+        return true;
     case ArchiveRewriter::Result::Problem:
-        PrintLine(files[failedAt].path, "cannot be put in the archive", problem);
-        return kExitFailed;
+        PrintLine(files[failedAt].path, kCannotPutText, problem);
+        return false;
     case ArchiveRewriter::Result::Overflow:
-        PrintLine(archive, "cannot create the archive",
-                  "its data would pass the 4 GiB that 32-bit offsets address");
-        return kExitFailed;
+        if (options.command == Command::Add)
+            ReportNoRoom(options);
+        else
+            PrintLine(options.archive, kCannotCreateText, kPastOffsetsReason);
+        return false;
     case ArchiveRewriter::Result::WriteFailed:
-        PrintLine(archive, "cannot write the archive", std::strerror(errno));
+        PrintLine(options.archive, kCannotWriteText, std::strerror(errno));
+        return false;
+    }
+    return false;
+}
+} // namespace
+
+int RunCreate(const Options& options) {
+    const std::string& archive = options.archive;
+    struct stat existing;
+    const bool replacing = ::stat(archive.c_str(), &existing) == 0;
+    if (replacing && !S_ISREG(existing.st_mode)) {
+        PrintLine(archive, kCannotCreateText, "not a regular file");
         return kExitFailed;
     }
+    Root root;
+    std::vector<SourceFile> files;
+    if (!OpenRoot(options, root) ||
+        !FindSources(root.fd, options, replacing ? &existing : nullptr, files))
+        return kExitFailed;
+
+    ArchiveRewriter rewriter;
+    if (!rewriter.Begin(archive)) {
+        PrintLine(archive, kCannotCreateText, std::strerror(errno));
+        return kExitFailed;
+    }
+    Added totals;
+    bool stopped = false;
+    if (!AddSources(rewriter, root.fd, options, files, nullptr, totals, stopped))
+        return kExitFailed;
     switch (rewriter.Commit(archive, replacing)) {
     case ArchiveRewriter::Result::Done:
         break;
     case ArchiveRewriter::Result::Overflow:
-        PrintLine(archive, "cannot create the archive", "its directory would be too large");
+        PrintLine(archive, kCannotCreateText, "its directory would be too large");
         return kExitFailed;
     default:
-        PrintLine(archive, "cannot write the archive", std::strerror(errno));
+        PrintLine(archive, kCannotWriteText, std::strerror(errno));
         return kExitFailed;
     }
     if (!options.quiet)
-        std::fprintf(stderr, "vdat: %zu files (%u stored), %llu bytes into %llu\n", files.size(),
-                     unsigned(stored), static_cast<unsigned long long>(realBytes),
-                     static_cast<unsigned long long>(rewriter.Size()));
+        PrintSummary(
+            FilesSummaryText(files.size(), totals.stored, 0, totals.realBytes, rewriter.Size()));
     return kExitOk;
+}
+
+int RunAdd(const Options& options) {
+    ArchiveRewriter rewriter;
+    if (!BeginChange(options, rewriter))
+        return kExitFailed;
+    struct stat self;
+    Root root;
+    std::vector<SourceFile> files;
+    if (::stat(options.archive.c_str(), &self) != 0 || !OpenRoot(options, root) ||
+        !FindSources(root.fd, options, &self, files))
+        return kExitFailed;
+
+    // The new directory: a name the archive holds already takes the place of the first entry of
+    // that name, the others of that name go; new names follow in byte order.
+    const std::vector<DirectoryEntry>& old = rewriter.InPlace().Current().entries;
+    std::map<std::string_view, std::size_t> byName;
+    for (std::size_t k = 0; k < files.size(); ++k)
+        byName.emplace(files[k].name, k);
+    std::vector<std::ptrdiff_t> layout; // an old record's index, or -1 - k for file k
+    std::vector<bool> placed(files.size(), false);
+    std::size_t replaced = 0;
+    for (std::size_t i = 0; i < old.size(); ++i) {
+        const auto found = byName.find(old[i].Name());
+        if (found == byName.end()) {
+            layout.push_back(std::ptrdiff_t(i));
+        } else if (!placed[found->second]) {
+            placed[found->second] = true;
+            layout.push_back(-1 - std::ptrdiff_t(found->second));
+            ++replaced;
+        }
+    }
+    for (std::size_t k = 0; k < files.size(); ++k)
+        if (!placed[k])
+            layout.push_back(-1 - std::ptrdiff_t(k));
+
+    // Refused before anything is written: no file is stored larger than it is.
+    std::uint64_t most = std::uint64_t(layout.size()) * kDirectoryEntrySize;
+    for (const SourceFile& file : files)
+        most += std::uint64_t(file.size);
+    if (!rewriter.InPlace().Fits(most)) {
+        ReportNoRoom(options);
+        return kExitFailed;
+    }
+
+    // From here on a signal stops the change, and the archive is left as it was.
+    Interruption interruption;
+    Added totals;
+    bool stopped = false;
+    if (!AddSources(rewriter, root.fd, options, files, interruption.Flag(), totals, stopped))
+        return kExitFailed; // the rewriter cuts the archive back to what it was
+    if (stopped) {
+        rewriter.InPlace().Undo();
+        interruption.EndBySignal();
+    }
+    const std::vector<DirectoryEntry>& added = rewriter.Added();
+    std::vector<DirectoryEntry> directory;
+    directory.reserve(layout.size());
+    for (const std::ptrdiff_t at : layout)
+        directory.push_back(at >= 0 ? old[std::size_t(at)] : added[std::size_t(-1 - at)]);
+    const int status = FinishChange(options, rewriter, directory, interruption);
+    if (status == kExitOk && !options.quiet)
+        PrintSummary(
+            FilesSummaryText(files.size(), totals.stored, replaced, totals.realBytes,
+                             rewriter.InPlace().NewSize() - rewriter.InPlace().Usage().endInUse));
+    return status;
 }

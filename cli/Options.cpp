@@ -4,14 +4,16 @@
 #include "Commands.h"
 #include "Version.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <getopt.h>
+#include <initializer_list>
 
 namespace {
 const char kOverview[] = R"(Usage: vdat COMMAND [OPTION...] ARCHIVE [NAME...]
-  vdat info ARCHIVE                 show the archive's header values
+  vdat info [-l] ARCHIVE            show the archive's header values
   vdat list [-l|--json] [-0] ARCHIVE
                                     one line per entry: NAME<TAB>PACKED [REAL]<TAB>TYPE
   vdat extract [-C DIR] [-j N] [-x PATTERN] [-O] [-k] [-v] [-q] ARCHIVE [NAME...]
@@ -19,22 +21,30 @@ const char kOverview[] = R"(Usage: vdat COMMAND [OPTION...] ARCHIVE [NAME...]
   vdat test ARCHIVE                 read and inflate every entry without writing
   vdat create [-C DIR] [-j N] [-1..-9|--store] [-h] [-v] [-q] ARCHIVE [PATH...]
                                     write a new archive from the files under DIR
+  vdat add [-C DIR] [-j N] [-1..-9|--store] [-h] [-v] [-q] ARCHIVE PATH...
+                                    add files to the archive, or replace its entries
+  vdat delete [-q] ARCHIVE NAME...  take the entries matching NAME out of the archive
+  vdat rename ARCHIVE OLD NEW       give entry OLD the name NEW
+  vdat compact [-q] ARCHIVE         write the archive again without its unused bytes
   vdat --help | --version
   vdat COMMAND --help               that command's options
 
 Options may come before or after the archive; `--` ends them. Names are shown with control
 characters as \xHH; --charset=CP (list, extract, test) reads stored names in code page CP.
+add, delete, rename and compact wait for another change to the archive to end (--no-wait:
+fail at once).
 
 Exit status:
   0  all done
   1  the archive could not be opened or is cut short, or an entry was refused, damaged
-     or not written, or a NAME matched no entry, or create refused or failed
+     or not written, or a NAME matched no entry, or create or a change refused or failed
   2  usage error
 )";
 
-const char kInfoUsage[] = R"(Usage: vdat info ARCHIVE
+const char kInfoUsage[] = R"(Usage: vdat info [OPTION...] ARCHIVE
 Prints the archive's header values as the window's "Info" box shows them. Nothing is printed
 on stdout when the archive cannot be opened.
+  -l, --long        also the bytes of the file that nothing refers to (Unused Bytes)
 )";
 
 const char kListUsage[] = R"(Usage: vdat list [OPTION...] ARCHIVE
@@ -84,28 +94,73 @@ takes ARCHIVE's place only once complete.
   -q, --quiet           no summary
 )";
 
+const char kAddUsage[] = R"(Usage: vdat add [OPTION...] ARCHIVE PATH...
+Adds the files under DIR that the PATHs name, named as create names them. A name the archive
+holds already replaces that entry in its place (every entry of that name becomes the one new
+entry); new names follow the others in byte order. The archive is changed where it lies: the
+new data and directory go after its last byte in use and the header switches to them last, so
+an interrupted change leaves the archive as it was.
+  -C, --directory=DIR   take the files from DIR (default: the current folder)
+  -j, --jobs=N          compress N files at a time (default: one per processor)
+  -1 .. -9              zlib level (default 6)
+      --store           store every file without compression
+  -h, --dereference     follow symbolic links (by default they are skipped with a note)
+  -v, --verbose         name each file as it is added (on stderr)
+  -q, --quiet           no summary
+      --no-wait         fail at once when another change to the archive is under way
+)";
+
+const char kDeleteUsage[] = R"(Usage: vdat delete [OPTION...] ARCHIVE NAME...
+Takes the entries a NAME matches out of the archive's directory (patterns as extract's). A NAME
+that matches nothing is named and nothing is changed. The bytes of the entries stay in the file
+until compact.
+  -q, --quiet           no summary
+      --no-wait         fail at once when another change to the archive is under way
+)";
+
+const char kRenameUsage[] = R"(Usage: vdat rename [OPTION...] ARCHIVE OLD NEW
+Gives the entry named OLD ('/' or '\' between folders) the name NEW; every entry of that name
+when there are several.
+      --no-wait         fail at once when another change to the archive is under way
+)";
+
+const char kCompactUsage[] = R"(Usage: vdat compact [OPTION...] ARCHIVE
+Writes the archive again without the bytes no entry uses, copying each entry's bytes as they are
+stored. The new archive is written under a temporary name and takes ARCHIVE's place, with its
+mode (and owner, where the user may keep it), once complete.
+  -q, --quiet           no summary
+      --no-wait         fail at once when another change to the archive is under way
+)";
+
 int UsageError(const char* command, const std::string& what) {
     std::fprintf(stderr, "vdat: %s\nTry 'vdat %s%s--help'.\n", what.c_str(), command,
                  *command ? " " : "");
     return kExitUsage;
 }
 
-enum LongOnly { kJson = 256, kCharset, kStore, kHidden, kHelp };
+enum LongOnly { kJson = 256, kCharset, kStore, kHidden, kNoWait, kHelp };
 
 struct CommandSpec {
     const char* name;
     Command command;
     const char* shortOptions; // leading ':' so a missing value is told apart
     const char* usage;
-    bool operands; // NAMEs or PATHs after the archive
+    std::size_t fewest, most; // operands after the archive: NAMEs, PATHs, OLD NEW
+    const char* missing;      // what a command short of operands needs
 };
 
+constexpr std::size_t kAny = std::size_t(-1);
+
 const CommandSpec kCommands[] = {
-    {"info", Command::Info, ":", kInfoUsage, false},
-    {"list", Command::List, ":l0", kListUsage, false},
-    {"test", Command::Test, ":", kTestUsage, false},
-    {"extract", Command::Extract, ":C:j:x:Okvq", kExtractUsage, true},
-    {"create", Command::Create, ":C:j:123456789hvq", kCreateUsage, true},
+    {"info", Command::Info, ":l", kInfoUsage, 0, 0, nullptr},
+    {"list", Command::List, ":l0", kListUsage, 0, 0, nullptr},
+    {"test", Command::Test, ":", kTestUsage, 0, 0, nullptr},
+    {"extract", Command::Extract, ":C:j:x:Okvq", kExtractUsage, 0, kAny, nullptr},
+    {"create", Command::Create, ":C:j:123456789hvq", kCreateUsage, 0, kAny, nullptr},
+    {"add", Command::Add, ":C:j:123456789hvq", kAddUsage, 1, kAny, "a PATH"},
+    {"delete", Command::Delete, ":q", kDeleteUsage, 1, kAny, "a NAME"},
+    {"rename", Command::Rename, ":", kRenameUsage, 2, 2, "OLD and NEW"},
+    {"compact", Command::Compact, ":q", kCompactUsage, 0, 0, nullptr},
 };
 
 const option kLongOptions[] = {
@@ -124,35 +179,44 @@ const option kLongOptions[] = {
     {"store", no_argument, nullptr, kStore},
     {"hidden", no_argument, nullptr, kHidden},
     {"dereference", no_argument, nullptr, 'h'},
+    {"no-wait", no_argument, nullptr, kNoWait},
     {nullptr, 0, nullptr, 0},
 };
 
 // Which long options each command takes: getopt_long knows only one table.
 bool Accepts(Command command, int option) {
+    const auto among = [command](std::initializer_list<Command> commands) {
+        return std::find(commands.begin(), commands.end(), command) != commands.end();
+    };
+    using enum Command;
     switch (option) {
     case kHelp:
         return true;
     case 'l':
+        return among({List, Info});
     case kJson:
     case '0':
-        return command == Command::List;
+        return command == List;
     case kCharset:
-        return command == Command::List || command == Command::Test || command == Command::Extract;
+        return among({List, Test, Extract});
     case 'C':
     case 'j':
     case 'v':
+        return among({Extract, Create, Add});
     case 'q':
-        return command == Command::Extract || command == Command::Create;
+        return among({Extract, Create, Add, Delete, Compact});
     case 'x':
     case 'O':
     case 'k':
     case kHidden:
-        return command == Command::Extract;
+        return command == Extract;
     case kStore:
     case 'h':
-        return command == Command::Create;
+        return among({Create, Add});
+    case kNoWait:
+        return among({Add, Delete, Rename, Compact});
     default:
-        return option >= '1' && option <= '9' && command == Command::Create;
+        return option >= '1' && option <= '9' && among({Create, Add});
     }
 }
 } // namespace
@@ -266,6 +330,9 @@ int ParseOptions(int argc, char** argv, Options& options) {
         case 'h':
             options.dereference = true;
             break;
+        case kNoWait:
+            options.noWait = true;
+            break;
         default:
             options.level = c - '0';
             break;
@@ -279,10 +346,13 @@ int ParseOptions(int argc, char** argv, Options& options) {
     options.archive = args[optind++];
     if (options.archive.empty())
         return UsageError(chosen->name, "the ARCHIVE name is empty");
-    if (!chosen->operands && optind < count)
-        return UsageError(chosen->name,
-                          std::string("'") + chosen->name + "' takes exactly one ARCHIVE");
     for (; optind < count; ++optind)
         options.operands.push_back(args[optind]);
+    if (chosen->most == 0 && !options.operands.empty())
+        return UsageError(chosen->name,
+                          std::string("'") + chosen->name + "' takes exactly one ARCHIVE");
+    if (options.operands.size() < chosen->fewest || options.operands.size() > chosen->most)
+        return UsageError(chosen->name,
+                          std::string("'") + chosen->name + "' needs " + chosen->missing);
     return -1;
 }

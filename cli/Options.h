@@ -5,27 +5,29 @@
 #include <string>
 #include <vector>
 
-enum class Command { Info, List, Test, Extract, Create };
+enum class Command { Info, List, Test, Extract, Create, Add, Delete, Rename, Compact };
 
 struct Options {
     Command command = Command::Info;
     std::string archive;
-    std::vector<std::string> operands; // NAME patterns (extract), PATHs (create)
-    std::string directory = ".";       // -C: where to extract to, or what to create from
-    unsigned jobs = 0;                 // 0: one per processor
+    // NAME patterns (extract, delete), PATHs (create, add), OLD and NEW (rename)
+    std::vector<std::string> operands;
+    std::string directory = "."; // -C: where to extract to, or what to create or add from
+    unsigned jobs = 0;           // 0: one per processor
     std::vector<std::string> excludes;
     bool toStdout = false;
     bool keepOld = false;
     bool hidden = false; // extract: write names with a part beginning with '.'
     bool verbose = false;
     bool quiet = false;
-    bool longList = false;
+    bool longList = false; // list -l; info -l adds the unused bytes
     bool json = false;
     bool nullEnded = false;
     std::string charset; // empty: names as stored
-    int level = 6;       // zlib level for create
+    int level = 6;       // zlib level for create and add
     bool store = false;
     bool dereference = false;
+    bool noWait = false; // a change gives up at once when another one holds the archive
 };
 
 // Fills options from argv; returns -1 when the command is to run, or else the exit status the

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Sinks.h"
+#include "Texts.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -27,6 +28,11 @@ public:
 
 // One line on stderr: `vdat: SUBJECT: TEXT` and ` (REASON)` when reason is not empty.
 void PrintLine(std::string_view subject, std::string_view text, std::string_view reason = {});
+// A summary line on stderr: `vdat: TEXT`.
+void PrintSummary(std::string_view text);
+// The line of a problem with the archive at path as a whole: the window's message on one line
+// (its "File:" line left out: the subject names the file), with the system's reason.
+void PrintProblem(std::string_view subject, const ArchiveProblem& problem, std::string_view path);
 
 // Buffered writer for stdout: listing 200,000 entries must not cost a system call a line.
 class OutputBuffer {

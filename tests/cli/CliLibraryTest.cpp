@@ -70,6 +70,20 @@ TEST(VdatOptions, EveryFormGivesTheSameOptions) {
     EXPECT_EQ(options.operands, std::vector<std::string>{"-top.txt"});
     EXPECT_EQ(options.excludes, std::vector<std::string>{"*.wav"});
     EXPECT_TRUE(options.keepOld && options.hidden);
+
+    // The changes take create's options where they share them, and --no-wait.
+    Options add;
+    EXPECT_EQ(Parse({"add", "-9", "--no-wait", "a.dat", "x", "-Csrc", "--store", "-h"}, add), -1);
+    EXPECT_EQ(add.command, Command::Add);
+    EXPECT_EQ(add.operands, std::vector<std::string>{"x"});
+    EXPECT_EQ(add.directory, "src");
+    EXPECT_TRUE(add.level == 9 && add.noWait && add.store && add.dereference);
+    Options rename;
+    EXPECT_EQ(Parse({"rename", "a.dat", "--", "-old", "new"}, rename), -1);
+    EXPECT_EQ(rename.operands, (std::vector<std::string>{"-old", "new"}));
+    Options info;
+    EXPECT_EQ(Parse({"info", "--long", "a.dat"}, info), -1);
+    EXPECT_TRUE(info.longList);
 }
 
 // Usage errors: status 2, a message on stderr and nothing on stdout (Parse checks that); an
@@ -119,6 +133,16 @@ TEST(VdatOptions, UsageErrorsAreTold) {
         {"create", "-0", "new.dat"},
         {"create", "--hidden", "new.dat"},
         {"create"},
+        {"create", "--no-wait", "new.dat"},
+        {"info", "--json", "a.dat"},
+        {"add", "a.dat"},
+        {"add", "-x", "y", "a.dat", "z"},
+        {"delete", "a.dat"},
+        {"delete", "-C", "d", "a.dat", "x"},
+        {"rename", "a.dat", "old"},
+        {"rename", "a.dat", "old", "new", "more"},
+        {"compact", "a.dat", "x"},
+        {"compact", "-9", "a.dat"},
     };
     for (const auto& args : rows) {
         SCOPED_TRACE(Shown(args));

@@ -10,12 +10,16 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -967,6 +971,369 @@ TEST(VdatCreate, FilesReplacedAfterTheWalkAreRefused) {
     }
 }
 
+// Files beneath a folder: relative path to content.
+using Files = std::map<std::string, std::string>;
+
+void WriteFiles(const std::string& root, const Files& files) {
+    ::mkdir(root.c_str(), 0755);
+    for (const auto& [path, content] : files) {
+        for (std::size_t at = path.find('/'); at != std::string::npos; at = path.find('/', at + 1))
+            ::mkdir((root + "/" + path.substr(0, at)).c_str(), 0755);
+        WriteFile(root + "/" + path, content);
+    }
+}
+
+// What extracting the archive into out gives.
+Files Extracted(const std::string& archive, const std::string& out) {
+    const ProcessResult r = Vdat({"extract", "-q", archive, "-C", out});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    Files files;
+    for (const std::string& path : Lines(ListTree(out)))
+        if (path.back() != '/')
+            files[path] = ReadFile(out + "/" + path);
+    return files;
+}
+
+std::string Noise(std::size_t size, unsigned seed, int alphabet = 256) {
+    std::string bytes(size, '\0');
+    for (char& c : bytes) {
+        seed = seed * 1103515245u + 12345u;
+        c = char(alphabet == 256 ? seed >> 16 : 'a' + (seed >> 16) % unsigned(alphabet));
+    }
+    return bytes;
+}
+
+// An archive whose one entry lies just below 4 GiB, in a sparse file: no more data fits after it.
+std::string NearTheLimit(const std::string& path) {
+    std::string bytes;
+    ArchiveBuilder::PutLE32(bytes, kArchiveMagic);
+    ArchiveBuilder::PutLE32(bytes, 12);
+    ArchiveBuilder::PutLE32(bytes, 144);
+    bytes += ArchiveBuilder::Record("far.txt", 0xFFFFE000u, 16, 0);
+    WriteFile(path, bytes);
+    if (::truncate(path.c_str(), 0xFFFFE000) != 0)
+        return std::strerror(errno);
+    std::FILE* f = std::fopen(path.c_str(), "ab");
+    const bool written = f && std::fwrite("far far far far.", 1, 16, f) == 16;
+    return f && std::fclose(f) == 0 && written ? "" : "cannot write";
+}
+
+// Every change extracts as `vdat create` of the files expected extracts, keeps the archive's
+// mode, and says once when it leaves most of the file unused.
+TEST(VdatChange, EachExtractsAsCreateOfTheExpectedFiles) {
+    const Files two = {{"a.txt", "alpha"}, {"sub/b.txt", std::string(20, 'b')}};
+    ArchiveBuilder duplicated;
+    duplicated.AddStored("dup.txt", "one");
+    duplicated.AddPacked("keep.txt", std::string(900, 'k'));
+    duplicated.AddStored("dup.txt", "two");
+    // Header, then the directory, then the data.
+    std::string directoryFirst;
+    ArchiveBuilder::PutLE32(directoryFirst, kArchiveMagic);
+    ArchiveBuilder::PutLE32(directoryFirst, 12);
+    ArchiveBuilder::PutLE32(directoryFirst, 2 * 144);
+    const std::string packed = ArchiveBuilder::Zlib(std::string(500, 'y'));
+    directoryFirst += ArchiveBuilder::Record("x.txt", 300, 4, 0);
+    directoryFirst += ArchiveBuilder::Record("y.txt", 304, 500, std::uint32_t(packed.size()));
+    directoryFirst += "xxxx" + packed;
+    // Two entries on the same bytes, the bytes of a third no record names, and a trailer.
+    ArchiveBuilder gaps;
+    gaps.AddStored("a.txt", "shared");
+    gaps.AddStored("b.txt", "unused").dataOffset = 12;
+    gaps.trailer = "left over";
+
+    struct Row {
+        std::string what;
+        std::string old; // the archive's bytes; empty: created from `before`; "near": NearTheLimit
+        Files before, sources;
+        std::vector<std::string> args; // the command, then what follows ARCHIVE; SRC: sources
+        Files expected;
+        std::vector<std::string> names = {}; // list -0 afterwards, when given
+        int exitCode = 0;
+        std::string line = {}; // a line stderr holds once, when given
+        long long size = -1;   // the archive's size afterwards, when given
+    };
+    const std::vector<Row> rows = {
+        {"add new",
+         "",
+         two,
+         {{"c.txt", "gamma"}},
+         {"add", "-C", "SRC", "c.txt"},
+         {{"a.txt", "alpha"}, {"sub/b.txt", std::string(20, 'b')}, {"c.txt", "gamma"}},
+         {"a.txt", "sub\\b.txt", "c.txt"}},
+        {"replace",
+         "",
+         two,
+         {{"a.txt", "ALPHA!"}},
+         {"add", "-9", "a.txt", "-C", "SRC"},
+         {{"a.txt", "ALPHA!"}, {"sub/b.txt", std::string(20, 'b')}},
+         {"a.txt", "sub\\b.txt"}},
+        {"replace a duplicated name",
+         duplicated.Build(),
+         {},
+         {{"dup.txt", "three"}},
+         {"add", "--store", "-C", "SRC", "dup.txt"},
+         {{"dup.txt", "three"}, {"keep.txt", std::string(900, 'k')}},
+         {"dup.txt", "keep.txt"}},
+        {"delete by pattern",
+         "",
+         {{"a.txt", "alpha"}, {"sub/b.txt", "bb"}, {"sub/c.wav", Noise(60000, 3)}, {"d.wav", "d"}},
+         {},
+         {"delete", "*.wav"},
+         {{"a.txt", "alpha"}, {"sub/b.txt", "bb"}},
+         {"a.txt", "sub\\b.txt"},
+         0,
+         "bytes are unused; 'vdat compact' writes it without them"},
+        {"rename",
+         "",
+         two,
+         {},
+         {"rename", "sub/b.txt", "z/y.txt"},
+         {{"a.txt", "alpha"}, {"z/y.txt", std::string(20, 'b')}},
+         {"a.txt", "z\\y.txt"}},
+        {"onto an empty archive",
+         ArchiveBuilder().Build(),
+         {},
+         two,
+         {"add", "-C", "SRC", "a.txt", "sub"},
+         two,
+         {"a.txt", "sub\\b.txt"}},
+        {"onto one whose directory sits before its data",
+         directoryFirst,
+         {},
+         {{"x.txt", "new x"}, {"z.txt", "zz"}},
+         {"add", "-C", "SRC", "z.txt", "x.txt"},
+         {{"x.txt", "new x"}, {"y.txt", std::string(500, 'y')}, {"z.txt", "zz"}},
+         {"x.txt", "y.txt", "z.txt"}},
+        {"past the 32-bit limit",
+         "near",
+         {},
+         {{"big.bin", Noise(8192, 5)}},
+         {"add", "-C", "SRC", "big.bin"},
+         {{"far.txt", "far far far far."}},
+         {"far.txt"},
+         1,
+         "cannot change the archive (its data would pass the 4 GiB that 32-bit "
+         "offsets address; 'vdat compact' may make room)"},
+        {"compact makes room",
+         "near",
+         {},
+         {},
+         {"compact"},
+         {{"far.txt", "far far far far."}},
+         {"far.txt"},
+         0,
+         "",
+         12 + 16 + 144},
+        {"compact keeps shared data shared",
+         gaps.Build(),
+         {},
+         {},
+         {"compact", "-q"},
+         {{"a.txt", "shared"}, {"b.txt", "shared"}},
+         {"a.txt", "b.txt"},
+         0,
+         "",
+         12 + 6 + 2 * 144},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Scratch s;
+        const std::string archive = s.dir / "a.dat", source = s.dir / "src";
+        if (row.old == "near") {
+            const std::string problem = NearTheLimit(archive);
+            if (!problem.empty())
+                GTEST_SKIP() << "no sparse file of 4 GiB here: " << problem;
+        } else if (row.old.empty()) {
+            WriteFiles(s.dir / "before", row.before);
+            ASSERT_EQ(Vdat({"create", "-q", archive, "-C", s.dir / "before"}).exitCode, 0);
+        } else {
+            WriteFile(archive, row.old);
+        }
+        ASSERT_EQ(::chmod(archive.c_str(), 0640), 0);
+        WriteFiles(source, row.sources);
+        const bool small = row.old != "near";
+        const std::string oldBytes = small ? ReadFile(archive) : "";
+        std::vector<std::string> args = row.args;
+        args.insert(args.begin() + 1, archive);
+        for (std::string& a : args)
+            if (a.rfind("SRC", 0) == 0)
+                a.replace(0, 3, source);
+        const ProcessResult r = Vdat(args);
+        EXPECT_EQ(r.exitCode, row.exitCode) << r.err;
+        if (!row.line.empty()) {
+            const std::size_t at = r.err.find(row.line);
+            EXPECT_NE(at, std::string::npos) << r.err;
+            EXPECT_EQ(r.err.find(row.line, at + 1), std::string::npos) << r.err;
+        }
+        if (row.exitCode != 0 && small) {
+            EXPECT_EQ(ReadFile(archive), oldBytes);
+        }
+        WriteFiles(s.dir / "expected", row.expected);
+        ASSERT_EQ(Vdat({"create", "-q", s.dir / "want.dat", "-C", s.dir / "expected"}).exitCode, 0);
+        const Files got = Extracted(archive, s.dir / "got");
+        EXPECT_EQ(got, Extracted(s.dir / "want.dat", s.dir / "wanted"));
+        EXPECT_EQ(got, row.expected);
+        if (!row.names.empty()) {
+            EXPECT_EQ(Vdat({"list", "-0", archive}).out, NullEnded(row.names));
+        }
+        struct stat st;
+        ASSERT_EQ(::stat(archive.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0640u);
+        if (row.size >= 0) {
+            EXPECT_EQ(st.st_size, row.size);
+        }
+        ::unlink(archive.c_str()); // 4 GiB of holes go at once
+    }
+}
+
+// A change that is refused, fails or is stopped leaves the archive byte for byte as it was.
+TEST(VdatChange, RefusedFailedOrStoppedChangesLeaveTheArchiveAsItWas) {
+    const std::string longName(128, 'n');
+    struct Row {
+        std::string what;
+        std::vector<std::string> args; // the command, then what follows ARCHIVE; SRC: sources
+        std::string line;              // the end of the line stderr holds
+        int exitCode = 1;
+        int signal = 0;
+        long fileSizeLimit = -1; // bytes more than the archive has
+    };
+    const std::vector<Row> rows = {
+        {"a name too long",
+         {"add", "-C", "SRC", longName},
+         ": cannot be put in the archive (name is 128 bytes or longer)"},
+        {"a file changing while read",
+         {"add", "-h", "-C", "SRC", "status"},
+         "vdat: status: cannot be put in the archive (it changed size while it was read)"},
+        {"a full disk",
+         {"add", "--store", "-C", "SRC", "noise.bin"},
+         "(File too large)",
+         1,
+         0,
+         1000},
+        {"stopped", {"add", "-9", "-C", "SRC", "large.txt"}, "", -1, SIGTERM},
+        {"another change under way",
+         {"delete", "--no-wait", "a.txt"},
+         ": cannot change the archive (another change to it is under way)"},
+        {"a NAME that matches nothing",
+         {"delete", "a.txt", "nothing"},
+         "vdat: no entry named 'nothing'"},
+        {"a NAME too long", {"rename", "a.txt", longName}, "(name is 128 bytes or longer)"},
+        {"a NAME taken",
+         {"rename", "a.txt", "sub/b.txt"},
+         "vdat: sub/b.txt: cannot be put in the archive (an entry of that name is there already)"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Scratch s;
+        const std::string archive = s.dir / "a.dat", source = s.dir / "src";
+        WriteFiles(s.dir / "before", {{"a.txt", "alpha"}, {"sub/b.txt", "beta"}});
+        ASSERT_EQ(Vdat({"create", "-q", archive, "-C", s.dir / "before"}).exitCode, 0);
+        WriteFiles(source, {{longName, "x"},
+                            {"noise.bin", Noise(50000, 9)},
+                            {"large.txt", Noise(16 << 20, 11, 8)}});
+        ASSERT_EQ(::symlink("/proc/self/status", (source + "/status").c_str()), 0);
+        const std::string oldBytes = ReadFile(archive);
+        std::vector<std::string> args = row.args;
+        args.insert(args.begin() + 1, archive);
+        for (std::string& a : args)
+            if (a == "SRC")
+                a = source;
+        ProcessOptions options;
+        if (row.fileSizeLimit >= 0)
+            options.fileSizeLimit = long(oldBytes.size()) + row.fileSizeLimit;
+        const auto start = std::chrono::steady_clock::now();
+        if (row.signal) {
+            // While the large file is compressed, after the archive was opened for the change.
+            options.signal = row.signal;
+            options.signalWhen = [&] {
+                return std::chrono::steady_clock::now() - start > std::chrono::milliseconds(300);
+            };
+        }
+        const int held = ::open(archive.c_str(), O_RDONLY | O_CLOEXEC);
+        if (row.what == "another change under way") {
+            ASSERT_EQ(::flock(held, LOCK_EX), 0);
+        }
+        const ProcessResult r = Vdat(args, options);
+        ::close(held);
+        EXPECT_EQ(r.exitCode, row.exitCode) << r.err;
+        EXPECT_EQ(r.signal, row.signal);
+        if (!row.line.empty()) {
+            EXPECT_EQ(Lines(r.err).size(), 1u) << r.err;
+            EXPECT_NE(r.err.find(row.line + "\n"), std::string::npos) << r.err;
+        }
+        EXPECT_EQ(ReadFile(archive), oldBytes);
+    }
+}
+
+// A second change waits for the one that holds the archive, then goes through.
+TEST(VdatChange, ASecondChangeWaitsForTheFirst) {
+    Scratch s;
+    const std::string archive = s.dir / "a.dat";
+    WriteFiles(s.dir / "before", {{"a.txt", "alpha"}, {"b.txt", "beta"}});
+    ASSERT_EQ(Vdat({"create", "-q", archive, "-C", s.dir / "before"}).exitCode, 0);
+    const std::string oldBytes = ReadFile(archive);
+    int held = ::open(archive.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    const auto start = std::chrono::steady_clock::now();
+    bool unchangedWhileHeld = false;
+    ProcessOptions options;
+    options.signalWhen = [&] {
+        if (held >= 0 &&
+            std::chrono::steady_clock::now() - start > std::chrono::milliseconds(300)) {
+            unchangedWhileHeld = ReadFile(archive) == oldBytes;
+            ::close(held);
+            held = -1;
+        }
+        return false;
+    };
+    const ProcessResult r = Vdat({"delete", archive, "a.txt"}, options);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(held, -1); // it was still waiting when the lock went
+    EXPECT_TRUE(unchangedWhileHeld);
+    EXPECT_EQ(Vdat({"list", "-0", archive}).out, NullEnded({"b.txt"}));
+}
+
+// vdat add killed at moments spread over its run: the archive reads as the old one or the new one,
+// and the next run goes through on what the killed one left.
+TEST(VdatChange, KilledAddLeavesTheOldOrTheNewArchive) {
+    using Clock = std::chrono::steady_clock;
+    Scratch s;
+    const std::string archive = s.dir / "a.dat", source = s.dir / "src";
+    WriteFiles(s.dir / "before", {{"a.txt", "alpha"}, {"b.txt", std::string(5000, 'b')}});
+    WriteFiles(source, {{"b.txt", Noise(50 << 20, 13)}});
+    ASSERT_EQ(Vdat({"create", "-q", archive, "-C", s.dir / "before"}).exitCode, 0);
+    const std::string oldBytes = ReadFile(archive);
+    const std::string oldList = Vdat({"list", "-l", archive}).out;
+    const std::vector<std::string> add = {"add", "-q", "--store", archive, "-C", source, "b.txt"};
+    auto start = Clock::now();
+    ASSERT_EQ(Vdat(add).exitCode, 0);
+    const auto whole = Clock::now() - start;
+    const std::string newList = Vdat({"list", "-l", archive}).out;
+    ASSERT_NE(newList, oldList);
+    WriteFile(archive, oldBytes);
+    constexpr int kKills = 12;
+    int old = 0;
+    for (int k = 0; k < kKills; ++k) {
+        SCOPED_TRACE("kill " + std::to_string(k));
+        const auto when = whole * (k + 0.5) / kKills;
+        ProcessOptions options;
+        options.signal = SIGKILL;
+        start = Clock::now();
+        options.signalWhen = [&] { return Clock::now() - start >= when; };
+        Vdat(add, options);
+        const std::string list = Vdat({"list", "-l", archive}).out;
+        EXPECT_TRUE(list == oldList || list == newList) << list;
+        EXPECT_EQ(Vdat({"test", archive}).exitCode, 0);
+        if (list == oldList)
+            ++old;
+        else
+            WriteFile(archive, oldBytes);
+    }
+    RecordProperty("killed with the old archive left", old);
+    ASSERT_EQ(Vdat(add).exitCode, 0);
+    EXPECT_EQ(Vdat({"list", "-l", archive}).out, newList);
+}
+
 // The program's side of a usage error the parser cannot see (the parsing itself is
 // VdatOptions'): exit 2, nothing on stdout, nothing written.
 TEST(VdatUsage, UnknownCodePageExitsTwoAndWritesNothing) {
@@ -982,7 +1349,7 @@ TEST(VdatUsage, UnknownCodePageExitsTwoAndWritesNothing) {
 
 TEST(VdatUsage, EachCommandHasItsOwnHelp) {
     const std::vector<std::pair<std::string, std::vector<std::string>>> commands = {
-        {"info", {"Usage: vdat info"}},
+        {"info", {"Usage: vdat info", "--long"}},
         {"list", {"Usage: vdat list", "--long", "--json", "--null", "--charset"}},
         {"test", {"Usage: vdat test", "--charset"}},
         {"extract",
@@ -991,6 +1358,12 @@ TEST(VdatUsage, EachCommandHasItsOwnHelp) {
         {"create",
          {"Usage: vdat create", "--directory", "--jobs", "-9", "--store", "--dereference",
           "--verbose", "--quiet"}},
+        {"add",
+         {"Usage: vdat add", "--directory", "--jobs", "-9", "--store", "--dereference", "--verbose",
+          "--quiet", "--no-wait"}},
+        {"delete", {"Usage: vdat delete", "--quiet", "--no-wait"}},
+        {"rename", {"Usage: vdat rename", "--no-wait"}},
+        {"compact", {"Usage: vdat compact", "--quiet", "--no-wait"}},
     };
     for (const auto& [command, words] : commands) {
         // --help wins wherever it stands, even before a missing ARCHIVE.
@@ -1011,9 +1384,12 @@ TEST(VdatUsage, HelpShowsTheCommandsAndExitCodes) {
     const ProcessResult r = Vdat({"--help"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.err, "");
-    for (const char* word : {"info", "list", "extract", "test", "create", "-C", "--version",
-                             "COMMAND --help", "--json", "--null", "--exclude", "--to-stdout",
-                             "--keep-old-files", "--charset", "--store", "--dereference"})
+    for (const char* word :
+         {"info",         "list",        "extract",          "test",      "create",
+          "add",          "delete",      "rename",           "compact",   "--no-wait",
+          "-C",           "--version",   "COMMAND --help",   "--json",    "--null",
+          "--exclude",    "--to-stdout", "--keep-old-files", "--charset", "--store",
+          "--dereference"})
         EXPECT_NE(r.out.find(word), std::string::npos) << word;
     // Each exit status on a line of its own, after the heading, in order: a "0 " anywhere in
     // the text (a default, a count) would not do.
