@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <libdeflate.h>
 #include <limits>
 #include <unistd.h>
 #include <zlib.h>
@@ -80,35 +81,28 @@ bool CompressZlib(std::string_view content, int level, std::string& out) {
     return compressor.Compress(content, out);
 }
 
-struct ZlibCompressor::State {
-    z_stream stream{};
-    bool ready = false;
-};
+namespace {
+// libdeflate writes the same zlib streams as zlib's deflate, in one call on the whole entry.
+// Its level for each of ours: at the same number it packs game data up to 1.3% worse than zlib,
+// one step up within 0.1% of zlib or better, and still faster (docs/performance.md).
+constexpr int kLibdeflateLevel[10] = {1, 1, 2, 4, 5, 6, 7, 8, 9, 9};
+} // namespace
 
-ZlibCompressor::ZlibCompressor(int level) : state_(new State) {
-    state_->ready = deflateInit(&state_->stream, level) == Z_OK;
-}
+ZlibCompressor::ZlibCompressor(int level)
+    : state_(libdeflate_alloc_compressor(kLibdeflateLevel[std::clamp(level, 1, 9)])) {}
 
 ZlibCompressor::~ZlibCompressor() {
-    if (state_->ready)
-        deflateEnd(&state_->stream);
-    delete state_;
+    libdeflate_free_compressor(state_);
 }
 
 bool ZlibCompressor::Compress(std::string_view content, std::string& out) {
-    z_stream& z = state_->stream;
-    if (!state_->ready || deflateReset(&z) != Z_OK)
+    if (!state_)
         return false;
-    out.resize(deflateBound(&z, uLong(content.size())));
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(content.data()));
-    z.avail_in = uInt(content.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = uInt(out.size());
-    // deflateBound leaves room for the whole stream, so one call finishes it.
-    if (deflate(&z, Z_FINISH) != Z_STREAM_END)
-        return false;
-    out.resize(z.total_out);
-    return true;
+    out.resize(libdeflate_zlib_compress_bound(state_, content.size()));
+    const std::size_t written =
+        libdeflate_zlib_compress(state_, content.data(), content.size(), out.data(), out.size());
+    out.resize(written);
+    return written != 0;
 }
 
 bool ArchiveWriter::Start() {

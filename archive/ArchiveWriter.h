@@ -52,11 +52,13 @@ DirectoryEntry MakeDirectoryEntry(std::string_view name, std::uint32_t dataOffse
 // must leave room for the NUL, hold no NUL, and not be refused on extraction.
 const char* EntryNameProblem(std::string_view name);
 
-// A zlib stream (RFC 1950) of content at level 1..9; out is replaced. False only when zlib fails.
+// A zlib stream (RFC 1950) of content at level 1..9; out is replaced. False only when the
+// compressor cannot be had (no memory).
 bool CompressZlib(std::string_view content, int level, std::string& out);
 
-// The same streams as CompressZlib, from one zlib state kept between calls: setting one up costs
+// The same streams as CompressZlib, from one compressor kept between calls: setting one up costs
 // more than compressing a small file.
+struct libdeflate_compressor;
 class ZlibCompressor {
 public:
     explicit ZlibCompressor(int level);
@@ -66,8 +68,7 @@ public:
     bool Compress(std::string_view content, std::string& out);
 
 private:
-    struct State;
-    State* state_;
+    libdeflate_compressor* state_;
 };
 
 class ArchiveWriter {

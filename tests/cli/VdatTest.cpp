@@ -795,6 +795,11 @@ TEST(VdatCreate, LevelsStoreAndPaths) {
     Scratch s;
     const std::string source = s.dir / "source";
     MakeSourceTree(source);
+    // Text of a few letters: the levels differ on it, as they need not on runs of one byte.
+    std::string words(200000, '\0');
+    for (std::size_t i = 0; i < words.size(); ++i)
+        words[i] = char('a' + (i * i / 7 + i / 3) % 11);
+    WriteFile(source + "/words.txt", words);
     ASSERT_EQ(Vdat({"create", "-1", s.dir / "fast.dat", "-C", source}).exitCode, 0);
     ASSERT_EQ(Vdat({"create", "-9", s.dir / "best.dat", "-C", source}).exitCode, 0);
     ASSERT_EQ(Vdat({"create", "--store", s.dir / "stored.dat", "-C", source}).exitCode, 0);
