@@ -52,7 +52,7 @@ DirectoryEntry MakeDirectoryEntry(std::string_view name, std::uint32_t dataOffse
 // must leave room for the NUL, hold no NUL, and not be refused on extraction.
 const char* EntryNameProblem(std::string_view name);
 
-// A zlib stream (RFC 1950) of content at level 1..9; out is replaced. False only when the
+// A zlib stream (RFC 1950) of content at level 1..9 (0: stored blocks); out is replaced. False only when the
 // compressor cannot be had (no memory).
 bool CompressZlib(std::string_view content, int level, std::string& out);
 
