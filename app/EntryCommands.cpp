@@ -36,23 +36,41 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace {
 QString FromLocalText(std::string_view text) {
     return QString::fromLocal8Bit(text.data(), qsizetype(text.size()));
 }
 
-// How many of entries would meet a file already in folder: asked once, before writing.
+// How many of entries would meet a file already in folder: asked once, before writing. A folder
+// that is not there holds nothing, so its entries cost no look of their own: extracting into a
+// new folder looks once per top folder, not once per entry.
 std::size_t CountInTheWay(const DatArchive& archive, const std::string& folder,
                           std::span<const std::uint32_t> entries) {
     const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0)
         return 0; // the run itself says why it cannot write there
+    std::unordered_map<std::string, bool> folderThere;
+    auto isFolder = [&](const std::string& path) {
+        const auto [at, added] = folderThere.try_emplace(path, false);
+        if (added) {
+            struct stat st {};
+            at->second =
+                ::fstatat(dir, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+        }
+        return at->second;
+    };
     std::size_t found = 0;
-    struct stat st {};
     for (const std::uint32_t entry : entries) {
         const std::optional<EntryPath> path = ParseEntryPath(archive.EntryName(entry));
-        if (path && ::fstatat(dir, path->relative.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        if (!path)
+            continue;
+        bool reachable = true;
+        for (std::size_t i = 0; i < path->folderEnds.size() && reachable; ++i)
+            reachable = isFolder(std::string(path->Folder(i)));
+        struct stat st {};
+        if (reachable && ::fstatat(dir, path->relative.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
             !S_ISDIR(st.st_mode))
             ++found;
     }
@@ -132,8 +150,19 @@ void MainDialog::BuildFindBar() {
     findBar_->hide();
 }
 
+void MainDialog::ReadNamesForFind() {
+    const std::size_t count = archive_.Entries().size();
+    if (finderOpenCount_ != archive_.OpenCount() || finder_.Count() != count) {
+        finder_.SetNames(count,
+                         [this](std::size_t i) { return archive_.EntryName(std::uint32_t(i)); });
+        finderOpenCount_ = archive_.OpenCount();
+    }
+}
+
 void MainDialog::ShowFind() {
     if (findBar_->isHidden()) {
+        // Read as the bar opens, so the first keystroke costs no more than the others.
+        ReadNamesForFind();
         findBar_->show();
         LayOutClient(client_->size());
         ApplyFind();
@@ -188,11 +217,7 @@ void MainDialog::ApplyFind() {
         return;
     }
     const auto entries = archive_.Entries();
-    if (finderOpenCount_ != archive_.OpenCount() || finder_.Count() != entries.size()) {
-        finder_.SetNames(entries.size(),
-                         [this](std::size_t i) { return archive_.EntryName(std::uint32_t(i)); });
-        finderOpenCount_ = archive_.OpenCount();
-    }
+    ReadNamesForFind();
     // Names are Latin-1, so a character beyond it is in no name.
     std::vector<std::uint8_t> keepEntries;
     std::size_t found = 0;

@@ -7,20 +7,24 @@
 
 void EntryFinder::SetNames(std::size_t count,
                            const std::function<std::string_view(std::size_t)>& name) {
-    folded_.clear();
-    matchable_.clear();
     starts_.clear();
     starts_.reserve(count);
+    std::size_t bytes = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        starts_.push_back(std::uint32_t(matchable_.size()));
+        starts_.push_back(std::uint32_t(bytes));
+        bytes += name(i).size() + 1;
+    }
+    matchable_.assign(bytes, '\0');
+    folded_.assign(bytes, '\0');
+    for (std::size_t i = 0; i < count; ++i) {
+        // A name is NUL-terminated where it is stored, so holds no NUL of its own.
+        char* matchable = matchable_.data() + starts_[i];
+        char* folded = folded_.data() + starts_[i];
         for (const char c : name(i)) {
-            // A name is NUL-terminated where it is stored, so holds no NUL of its own.
             const char separator = c == '\\' ? '/' : c;
-            matchable_.push_back(separator);
-            folded_.push_back(char(FoldLatin1(static_cast<unsigned char>(separator))));
+            *matchable++ = separator;
+            *folded++ = char(FoldLatin1(static_cast<unsigned char>(separator)));
         }
-        matchable_.push_back('\0');
-        folded_.push_back('\0');
     }
 }
 

@@ -176,6 +176,8 @@ private:
     }
     // The whole stored name a row stands for: an entry's, or a folder row's path.
     std::string FullNameOfRow(int row) const;
+    // The names the find bar looks through, read once per archive.
+    void ReadNamesForFind();
     // Runs the find bar's text over the rows, keeping the selection where rows stay.
     void ApplyFind();
     std::vector<int> SelectedRecords() const;
