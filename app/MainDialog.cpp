@@ -3,6 +3,7 @@
 
 #include "AboutDialog.h"
 #include "EntryNames.h"
+#include "PreviewWindow.h"
 #include "Resources.h"
 #include "TreeListCtrl.h"
 #include "ui_MainDialog.h"
@@ -17,7 +18,9 @@
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QProgressBar>
@@ -27,6 +30,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <filesystem>
 #include <sys/stat.h>
 #include <thread>
 
@@ -62,7 +66,10 @@ const char kHelpText[] =
     "Velmorquin Extractor\n\n"
     "File > Open DAT  file... lists the entries of an archive.\n"
     "Double-click an entry to write it beside the archive.\n"
-    "Extract > Extract All writes every entry there; Extract > Info shows the header.";
+    "Extract > Extract All writes every entry there; Extract > Info shows the header.\n"
+    "Select rows with Ctrl and Shift; Extract Selected To... writes them where you choose.\n"
+    "Space previews the selected entry, Ctrl+F finds entries by name, View > Folders shows\n"
+    "the folders; rows can be dragged to a file manager.";
 
 // The archive a drag carries: the first of its URLs, when that is a local file (not a folder).
 QString DroppedArchive(const QMimeData* data) {
@@ -128,6 +135,17 @@ MainDialog::MainDialog(UserDialogs& dialogs, QWidget* parent)
     SetUpList();
     connect(&EntryList(), &ListView::rowDoubleClicked, this, &MainDialog::OnEntryDoubleClicked);
     connect(&EntryList(), &ListView::rowActivated, this, &MainDialog::OnEntryDoubleClicked);
+    // The preview, once shown, follows the row the user moves to.
+    connect(EntryList().selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this] { PreviewCurrentRow(); });
+    EntryList().setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(&EntryList(), &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        if (!busy_ && EntryList().firstSelectedRow() >= 0)
+            rowMenu_->popup(EntryList().viewport()->mapToGlobal(at));
+    });
+    EntryList().setDragSource([this] { return busy_ ? nullptr : MakeDragData(); });
+    EntryList().installEventFilter(this);
+    BuildFindBar();
 
     watcher_ = new QFileSystemWatcher(this);
     changeSettled_.setSingleShot(true);
@@ -153,6 +171,11 @@ MainDialog::MainDialog(UserDialogs& dialogs, QWidget* parent)
 
 MainDialog::~MainDialog() {
     archive_.Close();
+    // What Open and drags wrote goes with the window, whatever became of those commands.
+    if (!temporaryRoot_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(temporaryRoot_, ignored);
+    }
 }
 
 void MainDialog::BuildMenu() {
@@ -174,6 +197,7 @@ void MainDialog::BuildMenu() {
     QMenu* extract = menuBar_->addMenu(QStringLiteral("Extract"));
     add(extract, "Extract All", ExtractAllCommand, &MainDialog::OnExtractAll);
     add(extract, "Info", InfoCommand, &MainDialog::OnInfo);
+    BuildExtractMenuTail(extract);
     QMenu* about = menuBar_->addMenu(QStringLiteral("About"));
     add(about, "About", AboutCommand, &MainDialog::OnAbout);
 }
@@ -183,6 +207,9 @@ void MainDialog::SetUpList() {
     list.insertColumn(0, QStringLiteral("File List..."), kNameColumnWidth, Qt::AlignLeft);
     list.insertColumn(1, QStringLiteral("Pak Size [Real Size]"), kSizeColumnWidth, Qt::AlignRight);
     list.setTextDecoder([](QByteArrayView text) { return FromEntryName(text); });
+    // Click, Ctrl+click, Shift+click and Ctrl+A, for the commands on a selection; the tree
+    // list's keys act on the first selected row.
+    list.setSelectionMode(QAbstractItemView::ExtendedSelection);
     FitNameColumn();
     // A name column dragged wider must not push the sizes out of reach.
     list.setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -207,7 +234,14 @@ void MainDialog::LayOutClient(QSize size) {
     const QSize designed(kClientWidth, kClientHeight);
     const int wider = size.width() - designed.width();
     const int taller = size.height() - designed.height();
-    ui_->entryList->setGeometry(designedList_.adjusted(0, 0, wider, taller));
+    // The find bar, when shown, takes its height from the top of the list.
+    int findHeight = 0;
+    if (findBar_ && !findBar_->isHidden()) {
+        findHeight = findBar_->sizeHint().height();
+        findBar_->setGeometry(designedList_.left(), designedList_.top(),
+                              designedList_.width() + wider, findHeight);
+    }
+    ui_->entryList->setGeometry(designedList_.adjusted(0, findHeight, wider, taller));
     ui_->progressBar->setGeometry(designedBar_.adjusted(0, taller, wider, taller));
     ui_->banner->setGeometry(designedBanner_.translated(0, taller));
     FitNameColumn();
@@ -216,10 +250,22 @@ void MainDialog::LayOutClient(QSize size) {
 bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
     if (watched == client_ && event->type() == QEvent::Resize)
         LayOutClient(static_cast<QResizeEvent*>(event)->size());
+    // Space previews when the key reaches the list itself rather than as the Preview action's
+    // shortcut (a window that is not the active one): the list would only select with it.
+    if (watched == &EntryList() && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier) {
+            OnPreview();
+            return true;
+        }
+    }
     return QDialog::eventFilter(watched, event);
 }
 
 QAction* MainDialog::CommandAction(Command command) const {
+    for (QAction* action : actions())
+        if (action->data().toInt() == int(command))
+            return action;
     for (QAction* menu : menuBar_->actions())
         for (QAction* action : menu->menu()->actions())
             if (action->data().toInt() == int(command))
@@ -253,12 +299,20 @@ void MainDialog::OpenArchive(const QString& path) {
 
     RunCommand([&] {
         EntryList().DeleteAllItems();
+        recordEntry_.clear();
+        entryRecord_.clear();
+        loadedEntries_ = 0;
         const QByteArray bytes = chosen.toLocal8Bit();
         if (archive_.Open(std::string_view(bytes.constData(), std::size_t(bytes.size()))))
             archive_.LoadDirectory();
+        // The folder view is built once the whole directory is known.
+        if (folderView_)
+            FillList();
     });
     archivePath_ = chosen;
     WatchArchive();
+    if (!findBar_->isHidden())
+        ApplyFind();
 }
 
 MainDialog::FileIdentity MainDialog::IdentityOf(const struct stat& st) {
@@ -301,18 +355,11 @@ bool MainDialog::RereadIfChanged() {
         return false;
     // Read again by the road Open takes, so a file that is no longer an archive says so; the
     // entry the user had selected stays selected where the new directory still has it.
-    TreeListCtrl& list = EntryList();
-    const int selected = list.firstSelectedRow();
-    const QByteArray name = selected >= 0 ? list.rowText(selected, 0) : QByteArray();
+    const int selected = EntryList().firstSelectedRow();
+    const std::string name = selected >= 0 ? FullNameOfRow(selected) : std::string();
     OpenArchive(archivePath_);
-    if (selected < 0)
-        return true;
-    for (int row = 0; row < list.rowCount(); ++row)
-        if (list.rowText(row, 0) == name) {
-            list.selectAndFocusRow(row);
-            list.scrollTo(list.model()->index(row, 0));
-            break;
-        }
+    if (selected >= 0)
+        SelectEntryNamed(name);
     return true;
 }
 
@@ -323,17 +370,24 @@ void MainDialog::OnExtractAll() {
         extractingAll_ = true;
         skipFailures_ = false;
         failedInRun_ = 0;
+        // An Extract ... To that was stopped left the bar counting its own entries.
+        if (archive_.IsOpen())
+            progress_->SetRange(std::uint32_t(archive_.Entries().size()));
         extractor_.ExtractAll();
         extractingAll_ = false;
-        // Boxes the user chose not to see are at least counted.
-        if (skipFailures_ && !closePending_)
-            dialogs_.ShowMessage(
-                this,
-                failedInRun_ == 1
-                    ? QStringLiteral("1 entry could not be extracted.")
-                    : QStringLiteral("%1 entries could not be extracted.").arg(failedInRun_),
-                QStringLiteral("Error!"));
+        ShowSkippedCount();
     });
+}
+
+void MainDialog::ShowSkippedCount() {
+    // Boxes the user chose not to see are at least counted.
+    if (skipFailures_ && !closePending_)
+        dialogs_.ShowMessage(
+            this,
+            failedInRun_ == 1
+                ? QStringLiteral("1 entry could not be extracted.")
+                : QStringLiteral("%1 entries could not be extracted.").arg(failedInRun_),
+            QStringLiteral("Error!"));
 }
 
 void MainDialog::OnInfo() {
@@ -354,7 +408,15 @@ void MainDialog::OnEntryDoubleClicked(int row) {
     // another entry's bytes.
     if (RereadIfChanged())
         return;
-    RunCommand([&] { extractor_.ExtractEntry(row); });
+    // Rows reach their entries through their records, whatever the find bar or the folders
+    // show; a folder row opens or closes, as tree views do.
+    const int record = EntryList().ItemOfRow(row);
+    if (record >= 0 && folderView_ && recordEntry_[std::size_t(record)] < 0) {
+        EntryList().ToggleRow(row);
+        return;
+    }
+    const int entry = record >= 0 ? EntryOfRecord(record) : -1;
+    RunCommand([&] { extractor_.ExtractEntry(entry); });
 }
 
 void MainDialog::keyPressEvent(QKeyEvent* event) {
@@ -368,6 +430,11 @@ void MainDialog::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     case Qt::Key_Escape:
+        // The find bar goes first; the next Esc ends the window as before.
+        if (!findBar_->isHidden()) {
+            CloseFind();
+            return;
+        }
         reject();
         return;
     default:
@@ -375,6 +442,11 @@ void MainDialog::keyPressEvent(QKeyEvent* event) {
     }
     // A shortcut pressed during a command was held as a key press and comes back as one.
     const QKeySequence pressed(event->keyCombination());
+    for (QAction* action : actions())
+        if (!action->shortcut().isEmpty() && action->shortcut() == pressed) {
+            action->trigger();
+            return;
+        }
     for (QAction* menu : menuBar_->actions())
         for (QAction* action : menu->menu()->actions())
             if (!action->shortcut().isEmpty() && action->shortcut() == pressed) {
@@ -408,16 +480,24 @@ void MainDialog::AskToClose() {
 }
 
 void MainDialog::dragEnterEvent(QDragEnterEvent* event) {
-    // Refused while a command runs, so the cursor tells the user before anything is let go.
-    if (!busy_ && !DroppedArchive(event->mimeData()).isEmpty())
+    // Refused while a command runs, so the cursor tells the user before anything is let go; and
+    // rows dragged out and back are not archives to open.
+    const QString path = DroppedArchive(event->mimeData());
+    if (!busy_ && !IsOwnDrop(*event, path) && !path.isEmpty())
         event->acceptProposedAction();
     else
         event->ignore();
 }
 
+bool MainDialog::IsOwnDrop(const QDropEvent& event, const QString& path) const {
+    return event.source() != nullptr ||
+           (!temporaryRoot_.empty() &&
+            QFile::encodeName(path).startsWith(QByteArray::fromStdString(temporaryRoot_ + "/")));
+}
+
 void MainDialog::dropEvent(QDropEvent* event) {
     const QString path = DroppedArchive(event->mimeData());
-    if (busy_ || path.isEmpty()) {
+    if (busy_ || path.isEmpty() || IsOwnDrop(*event, path)) {
         event->ignore();
         return;
     }
@@ -469,11 +549,15 @@ FailureAnswer MainDialog::ReportFailure(const FailureReport& failure) {
 }
 
 int MainDialog::AddEntry(std::string_view text, int image, int level) {
+    // The folder view is built from the whole directory once it is read.
+    if (folderView_)
+        return loadedEntries_++;
     return EntryList().InsertItem(text, image, level);
 }
 
 void MainDialog::SetEntryText(int index, int column, std::string_view text) {
-    EntryList().SetItemText(index, column, text);
+    if (!folderView_)
+        EntryList().SetItemText(index, column, text);
 }
 
 void MainDialog::SetRange(std::uint32_t upper) {

@@ -4,7 +4,9 @@
 
 #include "CommandInput.h"
 #include "DatArchive.h"
+#include "EntryFinder.h"
 #include "Extraction.h"
+#include "ParallelExtraction.h"
 #include "ProgressBarSink.h"
 #include "Sinks.h"
 #include "UserDialogs.h"
@@ -19,12 +21,21 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
+#include <string>
+#include <vector>
 
 struct stat;
 class QAction;
+class QDropEvent;
 class QFileSystemWatcher;
+class QLabel;
+class QLineEdit;
+class QMenu;
 class QMenuBar;
+class QMimeData;
 class QProgressBar;
+class PreviewWindow;
 class TreeListCtrl;
 
 namespace Ui {
@@ -41,8 +52,18 @@ public:
         ExitCommand = 2,
         ExtractAllCommand = 32773,
         InfoCommand = 32775,
-        AboutCommand = 32774
+        AboutCommand = 32774,
+        // Beyond the original menu; their numbers only tell the actions apart.
+        ExtractSelectedToCommand = 32776,
+        ExtractAllToCommand = 32777,
+        PreviewCommand = 32778,
+        OpenEntryCommand = 32779,
+        CopyNameCommand = 32780,
+        FoldersCommand = 32781,
+        FindCommand = 32782
     };
+    // The folder view's picture of a folder, after the twelve file-type pictures.
+    static constexpr int kFolderPicture = 12;
 
     explicit MainDialog(UserDialogs& dialogs, QWidget* parent = nullptr);
     ~MainDialog() override;
@@ -64,6 +85,38 @@ public:
     void OnAbout();
     void OnHelp();
     void OnEntryDoubleClicked(int row);
+
+    // The selection's commands. A folder row stands for every entry beneath it.
+    void OnExtractSelectedTo();
+    void OnExtractAllTo();
+    void OnPreview();
+    void OnOpenEntry();
+    void OnCopyName();
+    // The folder view on or off (the flat list of the design is the default).
+    void SetFolderView(bool on);
+    bool FolderView() const { return folderView_; }
+    // The find bar: shown by Ctrl+F; closing it (Esc) shows every row again.
+    void ShowFind();
+    void CloseFind();
+    QWidget& FindBar() const { return *findBar_; }
+    QLineEdit& FindText() const { return *findText_; }
+    QLabel& FindCount() const { return *findCount_; }
+    // The menu a right click on the rows opens.
+    QMenu& RowMenu() const { return *rowMenu_; }
+    // Made on the first Preview; null before.
+    PreviewWindow* Preview() const { return preview_; }
+
+    // The entry a row shows, or -1 for a folder row or no row.
+    int EntryOfRow(int row) const;
+    // The entries rows stand for, in directory order, each once.
+    std::vector<std::uint32_t> EntriesOfRows(const std::vector<int>& rows) const;
+    // What dragging the selected rows out carries: the entries written into a new private
+    // temporary folder and their files' (or a folder row's folder's) URLs. Null when nothing
+    // was written.
+    QMimeData* MakeDragData();
+    // The private folder that Open and drags write into, made on first use and removed when
+    // the window ends; empty before.
+    const std::string& TemporaryFolder() const { return temporaryRoot_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -112,6 +165,39 @@ private:
     // the caller's command must not go on with rows of the old directory.
     bool RereadIfChanged();
 
+    // A drag from this window (rows dragged out and back), or of a file it wrote for one.
+    bool IsOwnDrop(const QDropEvent& event, const QString& path) const;
+    void BuildExtractMenuTail(QMenu* extract);
+    void BuildFindBar();
+    // Fills the list from the archive's entries, flat or in folders.
+    void FillList();
+    int EntryOfRecord(int record) const {
+        return folderView_ ? recordEntry_[std::size_t(record)] : record;
+    }
+    // The whole stored name a row stands for: an entry's, or a folder row's path.
+    std::string FullNameOfRow(int row) const;
+    // The names the find bar looks through, read once per archive.
+    void ReadNamesForFind();
+    // Runs the find bar's text over the rows, keeping the selection where rows stay.
+    void ApplyFind();
+    std::vector<int> SelectedRecords() const;
+    void SelectRecords(const std::vector<int>& records);
+    // Selects the entry named so, if it has a row; false when none.
+    bool SelectEntryNamed(std::string_view name);
+    void PreviewCurrentRow();
+    // Asks where and, when files are in the way, whether to replace them; then writes.
+    void ExtractEntriesTo(const std::vector<std::uint32_t>& entries);
+    // Writes entries beneath folder on every core with Extract All's progress and failure
+    // boxes; report hears of each entry. Runs inside a command.
+    ExtractSummary RunJob(const std::string& folder, std::span<const std::uint32_t> entries,
+                          bool keepExisting, const EntryReport& report = {});
+    void ShowSkippedCount();
+    // A new folder inside the private temporary folder, or empty (told) when it cannot be made.
+    std::string NewTemporaryFolder();
+    // Writes the rows' entries into a new temporary folder; the paths to hand over for the
+    // rows, each once (a row beneath a folder row is in its folder already).
+    std::vector<std::string> TemporaryCopies(const std::vector<int>& rows);
+
     UserDialogs& dialogs_;
     std::unique_ptr<Ui::MainDialog> ui_;
     QWidget* client_ = nullptr;
@@ -140,4 +226,23 @@ private:
     bool extractingAll_ = false;
     bool skipFailures_ = false;
     std::uint32_t failedInRun_ = 0;
+
+    bool folderView_ = false;
+    // Folder view: the entry each record shows, -1 for a folder; and each entry's record.
+    std::vector<std::int32_t> recordEntry_;
+    std::vector<std::int32_t> entryRecord_;
+    int loadedEntries_ = 0;
+    QAction* foldersAction_ = nullptr;
+    QMenu* rowMenu_ = nullptr;
+    QWidget* findBar_ = nullptr;
+    QLineEdit* findText_ = nullptr;
+    QLabel* findCount_ = nullptr;
+    EntryFinder finder_;
+    std::uint64_t finderOpenCount_ = 0;
+    PreviewWindow* preview_ = nullptr;
+    EntryWriter previewWriter_;
+    // Where Extract ... To last wrote, until the window ends.
+    QString extractFolder_;
+    std::string temporaryRoot_;
+    unsigned temporarySerial_ = 0;
 };

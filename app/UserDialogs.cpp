@@ -1,11 +1,13 @@
 // The desktop's file dialog and message boxes.
 #include "UserDialogs.h"
 
+#include <QDesktopServices>
 #include <QDialog>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QUrl>
 
 QString ArchiveFileFilter() {
     return QStringLiteral("Velmorquin (*.DAT *.dat);;All files (*)");
@@ -56,4 +58,30 @@ FailureAnswer DesktopDialogs::ShowFailure(QWidget* owner, const QString& text,
 
 int DesktopDialogs::RunModal(QDialog& dialog) {
     return dialog.exec();
+}
+
+QString DesktopDialogs::ChooseFolder(QWidget* owner, const QString& start) {
+    return QFileDialog::getExistingDirectory(owner, QString(), start);
+}
+
+ExistingFilesAnswer DesktopDialogs::AskExistingFiles(QWidget* owner, const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Extract"), text, QMessageBox::NoButton,
+                    owner);
+    box.setTextFormat(Qt::PlainText);
+    QPushButton* replace = box.addButton(QStringLiteral("Replace"), QMessageBox::AcceptRole);
+    QPushButton* keep = box.addButton(QStringLiteral("Keep Existing"), QMessageBox::AcceptRole);
+    QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+    // Keeping what is there loses nothing, so it is what Enter chooses.
+    box.setDefaultButton(keep);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() == replace)
+        return ExistingFilesAnswer::Replace;
+    if (box.clickedButton() == keep)
+        return ExistingFilesAnswer::KeepExisting;
+    return ExistingFilesAnswer::Cancel;
+}
+
+bool DesktopDialogs::OpenWithDesktop(const QUrl& url) {
+    return QDesktopServices::openUrl(url);
 }

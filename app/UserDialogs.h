@@ -8,7 +8,11 @@
 #include <QString>
 
 class QDialog;
+class QUrl;
 class QWidget;
+
+// What to do with files already at the names of the entries about to be written.
+enum class ExistingFilesAnswer { Replace, KeepExisting, Cancel };
 
 class UserDialogs {
 public:
@@ -34,9 +38,17 @@ public:
                                    const QString& /*filter*/) {
         return {};
     }
+    // The folder to write into, starting at start, or an empty string when cancelled.
+    virtual QString ChooseFolder(QWidget* /*owner*/, const QString& /*start*/) { return {}; }
+    // Asked once before writing where files are in the way: text says how many.
+    virtual ExistingFilesAnswer AskExistingFiles(QWidget* /*owner*/, const QString& /*text*/) {
+        return ExistingFilesAnswer::Cancel;
+    }
+    // Hands a file or folder to the desktop's default application; false when none took it.
+    virtual bool OpenWithDesktop(const QUrl& /*url*/) { return false; }
 };
 
-// The real ones: QFileDialog, QMessageBox, QDialog::exec.
+// The real ones: QFileDialog, QMessageBox, QDialog::exec, QDesktopServices.
 class DesktopDialogs : public UserDialogs {
 public:
     QString ChooseArchive(QWidget* owner) override;
@@ -46,6 +58,9 @@ public:
     int RunModal(QDialog& dialog) override;
     QString ChooseSaveFile(QWidget* owner, const QString& suggested,
                            const QString& filter) override;
+    QString ChooseFolder(QWidget* owner, const QString& start) override;
+    ExistingFilesAnswer AskExistingFiles(QWidget* owner, const QString& text) override;
+    bool OpenWithDesktop(const QUrl& url) override;
 };
 
 // The filter of the file dialog: archives first, then all files. Names are case-sensitive on

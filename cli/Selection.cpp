@@ -1,28 +1,5 @@
-// Pattern matching on entry names with fnmatch, '/' and '\' read alike.
+// Choosing entries by patterns.
 #include "Selection.h"
-
-#include <fnmatch.h>
-
-void ForMatching(std::string_view name, std::string& out) {
-    out.assign(name);
-    for (char& c : out)
-        if (c == '\\')
-            c = '/';
-}
-
-NamePattern::NamePattern(std::string_view pattern) : text_(pattern) {
-    ForMatching(pattern, whole_);
-    while (whole_.size() > 1 && whole_.back() == '/') // "textures/" is the folder
-        whole_.pop_back();
-    beneath_ = whole_ + "/*";
-}
-
-bool NamePattern::Selects(const std::string& matchable) const {
-    // No FNM_PATHNAME: '*' crosses folders. No escapes: '\' is a separator here. A name that
-    // equals the pattern is selected even when it holds '[' or '*' itself.
-    return matchable == whole_ || fnmatch(whole_.c_str(), matchable.c_str(), FNM_NOESCAPE) == 0 ||
-           fnmatch(beneath_.c_str(), matchable.c_str(), FNM_NOESCAPE) == 0;
-}
 
 std::vector<std::uint32_t> SelectNames(const std::vector<std::string_view>& names,
                                        const std::vector<NamePattern>& patterns,

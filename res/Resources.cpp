@@ -32,6 +32,14 @@ QPixmap FileTypeBitmap() {
     return QPixmap(QStringLiteral(":/res/file-type-pictures.bmp"));
 }
 
+QPixmap TreeStatePicturesBitmap() {
+    return QPixmap(QStringLiteral(":/res/tree-state-pictures.bmp"));
+}
+
+QPixmap FolderBitmap() {
+    return QPixmap(QStringLiteral(":/res/folder-picture.bmp"));
+}
+
 QPixmap BannerBitmap() {
     return QPixmap(QStringLiteral(":/res/banner.bmp"));
 }

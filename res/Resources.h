@@ -14,6 +14,7 @@ void InitResources();
 //   bitmap 129  state-pictures.bmp
 //   bitmap 131  file-type-pictures.bmp
 //   bitmap 132  banner.bmp
+// and the folder view's own, which have no numbers: tree-state-pictures.bmp, folder-picture.bmp.
 
 // The application icon with its 16x16, 32x32 and 48x48 images.
 QIcon AppIcon();
@@ -21,6 +22,11 @@ QIcon AppIcon();
 QPixmap StatePicturesBitmap();
 // The twelve 16x16 file-type pictures in FileTypeIcon order, on the file-type mask.
 QPixmap FileTypeBitmap();
+// The folder view's state pictures, 16x16 each on the state mask: a boxed plus (collapsed), a
+// boxed minus (expanded).
+QPixmap TreeStatePicturesBitmap();
+// A 16x16 folder on the file-type mask, for the folder view's folder rows.
+QPixmap FolderBitmap();
 // The 390x63 banner below the list.
 QPixmap BannerBitmap();
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Draws the window's pictures: the application icon, the state and file-type strips and the banner.
+"""Draws the window's pictures: the application icon, the state, file-type and folder pictures and the banner.
 
 The outputs are committed beside this script; running it again must give the same bytes, so
 nothing here depends on time, locale or the zlib build (PNG data goes into stored deflate
@@ -312,6 +312,30 @@ def draw_state_pictures():
     return Canvas(32, 16, RED)
 
 
+def draw_tree_state_pictures():
+    """The folder view's state pictures on the red mask: a boxed plus (collapsed) on the left and
+    a boxed minus (expanded) on the right, grey boxes with dark marks as desktops draw them."""
+    canvas = Canvas(32, 16, RED)
+    box, mark = (128, 128, 128), (32, 32, 32)
+    for left in (0, 16):
+        canvas.fill_rect(left + 3, 3, 9, 9, (255, 255, 255))
+        canvas.frame(left + 3, 3, 9, 9, box)
+        canvas.fill_rect(left + 5, 7, 5, 1, mark)
+    canvas.fill_rect(7, 5, 1, 5, mark)  # the plus's upright
+    return canvas
+
+
+def draw_folder_picture():
+    """A folder on the magenta mask: a tab, a yellow body and a darker rim."""
+    canvas = Canvas(16, 16, MAGENTA)
+    rim, body, light = (176, 128, 16), (250, 204, 72), (255, 230, 140)
+    canvas.fill_rect(1, 3, 6, 2, rim)  # the tab
+    canvas.fill_rect(1, 4, 14, 10, body)
+    canvas.frame(1, 4, 14, 10, rim)
+    canvas.fill_rect(2, 6, 12, 1, light)
+    return canvas
+
+
 def draw_file_type_pictures():
     canvas = Canvas(16 * len(LABELS), 16, MAGENTA)
     height = len(LABEL_FONT["m"])
@@ -348,6 +372,8 @@ def pictures():
     out["app-icon.ico"] = ico(icons)
     out["state-pictures.bmp"] = bmp24(draw_state_pictures())
     out["file-type-pictures.bmp"] = bmp24(draw_file_type_pictures())
+    out["tree-state-pictures.bmp"] = bmp24(draw_tree_state_pictures())
+    out["folder-picture.bmp"] = bmp24(draw_folder_picture())
     out["banner.bmp"] = bmp24(draw_banner())
     return out
 

@@ -3,9 +3,11 @@
 
 #include <QApplication>
 #include <QBitmap>
+#include <QDrag>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -113,6 +115,10 @@ int ListView::insertRow(int row, QByteArrayView text, int smallPicture, int inde
     return m_model->insertListRow(row, std::move(data));
 }
 
+int ListView::insertRows(int row, std::vector<ListRow>&& rows) {
+    return m_model->insertListRows(row, std::move(rows));
+}
+
 bool ListView::setRowText(int row, int column, QByteArrayView text) {
     return m_model->setListRowText(row, column, text);
 }
@@ -179,11 +185,57 @@ void ListView::selectAndFocusRow(int row) {
     // Making a row current scrolls to it when auto-scroll is on; this must not scroll.
     const bool autoScroll = hasAutoScroll();
     setAutoScroll(false);
-    const auto command = selectionMode() == QAbstractItemView::SingleSelection
-                             ? QItemSelectionModel::ClearAndSelect
-                             : QItemSelectionModel::Select;
-    selectionModel()->setCurrentIndex(m_model->index(row, 0), command | QItemSelectionModel::Rows);
+    selectionModel()->setCurrentIndex(m_model->index(row, 0), QItemSelectionModel::ClearAndSelect |
+                                                                  QItemSelectionModel::Rows);
     setAutoScroll(autoScroll);
+}
+
+std::vector<int> ListView::selectedRows() const {
+    m_model->flush();
+    std::vector<int> rows;
+    for (const QItemSelectionRange& range : selectionModel()->selection())
+        for (int row = range.top(); row <= range.bottom(); ++row)
+            rows.push_back(row);
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return rows;
+}
+
+void ListView::selectRows(const std::vector<int>& rows) {
+    m_model->flush();
+    const int lastColumn = columnCount() - 1;
+    QItemSelection selection;
+    // Runs of adjacent rows as one range each: a whole list selected is one range, not a
+    // million.
+    for (std::size_t i = 0; i < rows.size();) {
+        std::size_t end = i + 1;
+        while (end < rows.size() && rows[end] == rows[end - 1] + 1)
+            ++end;
+        if (rows[i] >= 0 && rows[end - 1] < rowCount() && lastColumn >= 0)
+            selection.append(QItemSelectionRange(m_model->index(rows[i], 0),
+                                                 m_model->index(rows[end - 1], lastColumn)));
+        i = end;
+    }
+    selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+}
+
+void ListView::setDragSource(std::function<QMimeData*()> source) {
+    m_dragSource = std::move(source);
+    setDragEnabled(bool(m_dragSource));
+    setDragDropMode(m_dragSource ? QAbstractItemView::DragOnly : QAbstractItemView::NoDragDrop);
+    setDefaultDropAction(Qt::CopyAction);
+}
+
+void ListView::startDrag(Qt::DropActions) {
+    m_leftPressed = false; // the press became a drag, not a click
+    if (!m_dragSource)
+        return;
+    QMimeData* data = m_dragSource();
+    if (!data)
+        return;
+    auto* drag = new QDrag(this);
+    drag->setMimeData(data);
+    drag->exec(Qt::CopyAction, Qt::CopyAction);
 }
 
 QRect ListView::smallPictureRect(int row) const {

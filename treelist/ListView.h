@@ -1,8 +1,9 @@
 // ListView: a report-style list on QTableView. Rows in order, each with one text per header
 // column, a small picture, a state picture, an indent in 16-px levels and a 32-bit item value;
-// single full-row selection, optional grid lines, pictures cut from strip pixmaps. Clicks, key
-// presses and characters reach a derived control through virtual hooks before the list's own
-// handling; a double click, and Enter on the selected row, go out as signals.
+// full-row selection (single unless the owner asks for extended), optional grid lines, pictures cut
+// from strip pixmaps. Clicks, key presses and characters reach a derived control through virtual
+// hooks before the list's own handling; a double click, and Enter on the selected row, go out as
+// signals.
 #pragma once
 
 #include "ListViewModel.h"
@@ -13,7 +14,10 @@
 #include <QPixmap>
 #include <QTableView>
 
+#include <functional>
 #include <vector>
+
+class QMimeData;
 
 class ListView : public QTableView {
     Q_OBJECT
@@ -43,6 +47,9 @@ public:
     // Texts are bytes, shown as Latin-1.
     int insertRow(int row, QByteArrayView text, int smallPicture = -1, int indent = 0,
                   qint32 itemValue = 0, int statePicture = 0);
+    // Inserts rows as one block before row (appended past the end); their texts are taken only
+    // when the list has no text source. Returns where they went, or -1.
+    int insertRows(int row, std::vector<ListRow>&& rows);
     bool setRowText(int row, int column, QByteArrayView text);
     QByteArray rowText(int row, int column) const;
     bool deleteRow(int row);
@@ -59,7 +66,12 @@ public:
     int statePicture(int row) const;
 
     int firstSelectedRow() const;
-    // Selects row and makes it current without scrolling it into view.
+    // Every selected row, top to bottom.
+    std::vector<int> selectedRows() const;
+    // Selects exactly rows (ascending), leaving the current row where it is.
+    void selectRows(const std::vector<int>& rows);
+    // Selects row alone and makes it current without scrolling it into view: the keys move the
+    // selection, in an extended-selection list as in a single one.
     void selectAndFocusRow(int row);
     // Where a row's small picture is drawn, in viewport coordinates (the coordinates that
     // rowClickEvent receives); an empty rect for no such row.
@@ -82,6 +94,10 @@ public:
     // How row texts, which are bytes, are read for display (Latin-1 unless set).
     void setTextDecoder(ListViewModel::TextDecoder decoder);
 
+    // Lets rows be dragged out: source makes what the drag carries (null: no drag), as a copy.
+    // The list itself never takes a drop.
+    void setDragSource(std::function<QMimeData*()> source);
+
 signals:
     // row is -1 for a double click away from every row.
     void rowDoubleClicked(int row);
@@ -103,6 +119,7 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
     void changeEvent(QEvent* event) override;
+    void startDrag(Qt::DropActions supportedActions) override;
 
 private:
     friend class ListViewDelegate;
@@ -117,6 +134,7 @@ private:
     ExtendedStyles m_styles = NoExtendedStyle;
     bool m_leftPressed = false;
     bool m_adjustingPalette = false;
+    std::function<QMimeData*()> m_dragSource;
 };
 
 Q_DECLARE_OPERATORS_FOR_FLAGS(ListView::ExtendedStyles)

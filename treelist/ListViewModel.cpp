@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <iterator>
 
 ListViewModel::ListViewModel(QObject* parent) : QAbstractTableModel(parent) {}
 
@@ -77,22 +78,33 @@ QByteArrayView ListViewModel::listRowText(int row, int column) const {
 }
 
 int ListViewModel::insertListRow(int row, ListRow&& data) {
+    std::vector<ListRow> rows;
+    rows.push_back(std::move(data));
+    return insertListRows(row, std::move(rows));
+}
+
+int ListViewModel::insertListRows(int row, std::vector<ListRow>&& rows) {
     if (row < 0)
         return -1;
     row = std::min(row, listRowCount());
+    if (rows.empty())
+        return row;
     if (m_pending == Pending::Remove ||
         (m_pending == Pending::Insert &&
          (row < m_pendingRow || row > m_pendingRow + m_pendingCount)))
         flush();
 
-    // No Remove block is pending here, so list rows and storage rows coincide.
-    m_rows.insert(m_rows.begin() + row, std::move(data));
+    // No Remove block is pending here, so list rows and storage rows coincide. A block goes in
+    // with one move of the rows after it, however many it holds.
+    const int count = int(rows.size());
+    m_rows.insert(m_rows.begin() + row, std::make_move_iterator(rows.begin()),
+                  std::make_move_iterator(rows.end()));
     if (m_pending == Pending::Insert) {
-        ++m_pendingCount;
+        m_pendingCount += count;
     } else {
         m_pending = Pending::Insert;
         m_pendingRow = row;
-        m_pendingCount = 1;
+        m_pendingCount = count;
         scheduleFlush();
     }
     return row;

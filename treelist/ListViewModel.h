@@ -50,6 +50,8 @@ public:
     const ListRow& listRow(int row) const;
     QByteArrayView listRowText(int row, int column) const;
     int insertListRow(int row, ListRow&& data);
+    // Inserts rows as one block before row (appended when past the end); returns where.
+    int insertListRows(int row, std::vector<ListRow>&& rows);
     bool removeListRow(int row);
     void clearListRows();
     bool setListRowText(int row, int column, QByteArrayView text);

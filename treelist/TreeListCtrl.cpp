@@ -72,21 +72,52 @@ void TreeListCtrl::SetItemText(int item, int column, std::string_view text) {
 
 void TreeListCtrl::DeleteAllItems() {
     std::vector<TreeListItem>().swap(m_items);
+    m_keep.clear();
     deleteAllRows();
 }
 
 int TreeListCtrl::InsertItemRow(int row, int item, const TreeListItem& record) {
     const int inserted = insertRow(row, bytes(record.texts[0]), record.image, record.level, item,
-                                   record.collapsed ? kCollapsedPicture : kExpandedPicture);
+                                   StatePictureOf(item));
     for (std::size_t column = 1; column < record.texts.size(); ++column)
         setRowText(inserted, int(column), bytes(record.texts[column]));
     return inserted;
 }
 
+int TreeListCtrl::StatePictureOf(int item) const {
+    const TreeListItem& record = m_items[std::size_t(item)];
+    if (m_blankLeaves && (std::size_t(item) + 1 >= m_items.size() ||
+                          m_items[std::size_t(item) + 1].level <= record.level))
+        return 0;
+    return record.collapsed ? kCollapsedPicture : kExpandedPicture;
+}
+
+ListRow TreeListCtrl::RowOf(int item) const {
+    // The texts come from the record through the text source.
+    const TreeListItem& record = m_items[std::size_t(item)];
+    ListRow row;
+    row.itemValue = item;
+    row.indent = record.level;
+    row.smallPicture = record.image;
+    row.statePicture = quint8(StatePictureOf(item));
+    return row;
+}
+
 int TreeListCtrl::ExpandItem(int item, bool all, int& row) {
+    // The rows go in as one block at the running position: a folder of many thousand records
+    // then costs one move of the rows below it, not one per record.
+    std::vector<ListRow> rows;
+    const int next = GatherSubtree(item, all, rows);
+    ++row;
+    const int count = int(rows.size());
+    insertRows(row, std::move(rows));
+    row += count;
+    return next;
+}
+
+int TreeListCtrl::GatherSubtree(int item, bool all, std::vector<ListRow>& rows) {
     const int count = int(m_items.size());
     m_items[std::size_t(item)].collapsed = 0;
-    ++row;
     // Levels of the expanded records whose children are being shown, innermost last. A stack
     // of our own rather than recursion, so a long chain of nested records cannot exhaust the
     // call stack.
@@ -98,21 +129,73 @@ int TreeListCtrl::ExpandItem(int item, bool all, int& row) {
         if (open.empty())
             return next;
         TreeListItem& child = m_items[std::size_t(next)];
+        const std::int32_t level = child.level;
+        if (!Kept(next)) {
+            // Left out by the filter, with everything beneath it.
+            ++next;
+            while (next < count && m_items[std::size_t(next)].level > level)
+                ++next;
+            continue;
+        }
         if (all)
             child.collapsed = 0;
-        InsertItemRow(row, next, child);
-        ++row;
+        rows.push_back(RowOf(next));
         if (!child.collapsed) {
-            open.push_back(child.level);
+            open.push_back(level);
             ++next;
         } else {
             // Hidden descendants take no rows.
-            const std::int32_t skipped = child.level;
             ++next;
-            while (next < count && m_items[std::size_t(next)].level > skipped)
+            while (next < count && m_items[std::size_t(next)].level > level)
                 ++next;
         }
     }
+}
+
+int TreeListCtrl::SubtreeEnd(int item) const {
+    const int count = int(m_items.size());
+    const std::int32_t level = m_items[std::size_t(item)].level;
+    int next = item + 1;
+    while (next < count && m_items[std::size_t(next)].level > level)
+        ++next;
+    return next;
+}
+
+void TreeListCtrl::SetFilter(std::vector<std::uint8_t> keep) {
+    m_keep = std::move(keep);
+    RebuildRows();
+}
+
+void TreeListCtrl::SetBlankLeafStates(bool blank) {
+    m_blankLeaves = blank;
+}
+
+void TreeListCtrl::RebuildRows() {
+    setRedraw(false);
+    deleteAllRows();
+    std::vector<ListRow> rows;
+    const int count = int(m_items.size());
+    for (int item = 0; item < count;) {
+        if (m_items[std::size_t(item)].level != 0 || !Kept(item)) {
+            item = SubtreeEnd(item);
+            continue;
+        }
+        rows.push_back(RowOf(item));
+        item = m_items[std::size_t(item)].collapsed ? SubtreeEnd(item)
+                                                    : GatherSubtree(item, false, rows);
+    }
+    insertRows(0, std::move(rows));
+    setRedraw(true);
+}
+
+void TreeListCtrl::ToggleRow(int row) {
+    const int item = ItemOfRow(row);
+    if (item < 0)
+        return;
+    if (m_items[std::size_t(item)].collapsed)
+        ExpandRow(row, false);
+    else
+        CollapseRow(row);
 }
 
 void TreeListCtrl::CollapseItem(int item, int row) {
@@ -137,7 +220,7 @@ void TreeListCtrl::ExpandRow(int row, bool all) {
     int next = row;
     ExpandItem(item, all, next);
     setRedraw(true);
-    setStatePicture(row, kExpandedPicture);
+    setStatePicture(row, StatePictureOf(item));
 }
 
 void TreeListCtrl::CollapseRow(int row) {
@@ -147,7 +230,7 @@ void TreeListCtrl::CollapseRow(int row) {
     setRedraw(false);
     CollapseItem(item, row);
     setRedraw(true);
-    setStatePicture(row, kCollapsedPicture);
+    setStatePicture(row, StatePictureOf(item));
 }
 
 void TreeListCtrl::OnClick(int row, const QPoint& point) {

@@ -40,6 +40,33 @@ public:
     // red (255, 0, 0) being transparent. The control starts with an all-red strip of its own.
     void SetStateBitmap(const QPixmap& strip);
 
+    // The records, for a host that maps rows back to what they stand for.
+    int ItemCount() const { return int(m_items.size()); }
+    int ItemLevel(int item) const { return m_items[std::size_t(item)].level; }
+    bool IsCollapsed(int item) const { return m_items[std::size_t(item)].collapsed != 0; }
+    // The first record after item's descendants.
+    int SubtreeEnd(int item) const;
+    // The record a row shows, or -1; the row showing a record, or -1.
+    int ItemOfRow(int row) const;
+    int RowOfItem(int item) const;
+    // Expands or collapses row as a click on its state area does.
+    void ToggleRow(int row);
+    // Sets a record's flag alone; its rows follow at the next RebuildRows.
+    void SetCollapsed(int item, bool collapsed) {
+        m_items[std::size_t(item)].collapsed = collapsed ? 1 : 0;
+    }
+    // Shows only records whose flag in keep is nonzero (one per record; records past its end and
+    // an empty keep count as kept). A record left out takes its descendants with it, in
+    // expansions too. The rows are built again from the records.
+    void SetFilter(std::vector<std::uint8_t> keep);
+    bool HasFilter() const { return !m_keep.empty(); }
+    // Rows for every top-level record and, below each expanded one, its visible subtree, as
+    // expansions would show them.
+    void RebuildRows();
+    // Records without descendants show no state picture (a tree's leaves: nothing to expand);
+    // off, every row shows its record's flag.
+    void SetBlankLeafStates(bool blank);
+
 protected:
     int InsertItemRow(int row, int item, const TreeListItem& record);
     // Shows item's visible subtree below its row; row names that row on entry and the row after
@@ -63,7 +90,16 @@ protected:
 private:
     void ExpandRow(int row, bool all);
     void CollapseRow(int row);
-    int RowOfItem(int item) const;
-    int ItemOfRow(int row) const;
     int ParentOf(int item) const;
+    bool Kept(int item) const {
+        return std::size_t(item) >= m_keep.size() || m_keep[std::size_t(item)] != 0;
+    }
+    int StatePictureOf(int item) const;
+    ListRow RowOf(int item) const;
+    // Appends the rows of item's visible subtree (not item's own) to rows, as ExpandItem shows
+    // them; returns the first record after item's subtree.
+    int GatherSubtree(int item, bool all, std::vector<ListRow>& rows);
+
+    std::vector<std::uint8_t> m_keep;
+    bool m_blankLeaves = false;
 };

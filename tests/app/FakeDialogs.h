@@ -8,6 +8,7 @@
 #include <QProgressBar>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 
 #include <deque>
 #include <functional>
@@ -54,6 +55,23 @@ public:
         return QDialog::Accepted;
     }
 
+    QString ChooseFolder(QWidget*, const QString& start) override {
+        folderStarts << start;
+        if (folderAnswers.empty())
+            return {};
+        QString next = folderAnswers.front();
+        folderAnswers.pop_front();
+        return next;
+    }
+    ExistingFilesAnswer AskExistingFiles(QWidget*, const QString& text) override {
+        existingQuestions << text;
+        return existingAnswer;
+    }
+    bool OpenWithDesktop(const QUrl& url) override {
+        opened.push_back(url);
+        return true;
+    }
+
     std::deque<QString> answers;              // an empty answer is a cancelled dialog
     std::deque<FailureAnswer> failureAnswers; // then OK
     std::vector<ShownMessage> messages;
@@ -62,4 +80,9 @@ public:
     std::function<void()> onMessage; // runs while the box would be open
     QProgressBar* progress = nullptr;
     int chooseCalls = 0;
+    std::deque<QString> folderAnswers; // for the folder dialog, as answers
+    QStringList folderStarts;
+    ExistingFilesAnswer existingAnswer = ExistingFilesAnswer::Replace;
+    QStringList existingQuestions;
+    QList<QUrl> opened;
 };

@@ -4,6 +4,7 @@
 #include "ArchiveBuilder.h"
 #include "FakeDialogs.h"
 #include "FileTypeIcon.h"
+#include "PreviewWindow.h"
 #include "Process.h"
 #include "ResourceUse.h"
 #include "TempDir.h"
@@ -11,9 +12,12 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
@@ -30,6 +34,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -300,7 +305,16 @@ TEST_F(MainDialogTest, WindowHasTheCaptionMenuColumnsAndDesignedSizeAndResizes) 
             items << item->text();
         menus << menu->text() + ":" + items.join('|');
     }
-    EXPECT_EQ(menus.join(' '), "File:Open DAT  file...|Exit Extract:Extract All|Info About:About");
+    EXPECT_EQ(menus.join(' '), "File:Open DAT  file...|Exit Extract:Extract All|Info||Extract "
+                               "Selected To...|Extract All To...|Preview|Open|Copy Name "
+                               "View:Folders About:About");
+    // The row menu offers the selection's commands, the very actions of the Extract menu.
+    const QList<QAction*> rowCommands = dialog_->RowMenu().actions();
+    ASSERT_EQ(rowCommands.size(), 5);
+    EXPECT_EQ(rowCommands[0], dialog_->CommandAction(MainDialog::ExtractSelectedToCommand));
+    EXPECT_EQ(rowCommands[4], dialog_->CommandAction(MainDialog::CopyNameCommand));
+    EXPECT_FALSE(dialog_->CommandAction(MainDialog::FoldersCommand)->isChecked());
+    EXPECT_TRUE(dialog_->FindBar().isHidden());
     EXPECT_EQ(dialog_->CommandAction(MainDialog::OpenCommand)->shortcut(), QKeySequence("Ctrl+O"));
     EXPECT_EQ(dialog_->CommandAction(MainDialog::ExitCommand)->shortcut(), QKeySequence("Ctrl+Q"));
     TreeListCtrl& list = dialog_->EntryList();
@@ -665,6 +679,248 @@ TEST_F(MainDialogTest, ArchiveRewrittenUnderTheWindowIsReadAgainBeforeExtracting
         EXPECT_EQ(dialog_->EntryList().firstSelectedRow(), 0);
         EXPECT_TRUE(dialogs_.messages.empty());
     }
+}
+
+namespace {
+// The labels of the rows, space-separated.
+std::string Labels(const TreeListCtrl& list) {
+    std::string out;
+    for (int row = 0; row < list.rowCount(); ++row)
+        out += (row ? " " : "") + list.rowText(row, 0).toStdString();
+    return out;
+}
+} // namespace
+
+// Extract Selected To and Extract All To write where the user chooses (the dialog starting at
+// the archive's folder, then at the last folder chosen), ask once about files in the way, and
+// tell failures as Extract All does; a folder row stands for every entry beneath it.
+TEST_F(MainDialogTest, ExtractToWritesTheChosenEntriesWhereTheUserSays) {
+    const struct {
+        const char* name;
+        bool folders;               // the folder view
+        std::vector<int> rows;      // selected; empty: Extract All To
+        const char* inTheWay;       // a file already at this name, or null
+        ExistingFilesAnswer answer; // asked only when something is in the way
+        std::string written;        // what the chosen folder holds afterwards
+    } rows[] = {
+        {"two rows",
+         false,
+         {0, 2},
+         nullptr,
+         ExistingFilesAnswer::Replace,
+         "readme.txt\nsound/\nsound/door.wav\n"},
+        {"all",
+         false,
+         {},
+         nullptr,
+         ExistingFilesAnswer::Replace,
+         "maps/\nmaps/e1m1.bsp\nreadme.txt\nsound/\nsound/door.wav\n"},
+        {"a folder row",
+         true,
+         {0},
+         nullptr,
+         ExistingFilesAnswer::Replace,
+         "maps/\nmaps/e1m1.bsp\n"},
+        {"replace", false, {0}, "readme.txt", ExistingFilesAnswer::Replace, "readme.txt\n"},
+        {"keep existing",
+         false,
+         {0, 2},
+         "readme.txt",
+         ExistingFilesAnswer::KeepExisting,
+         "readme.txt\nsound/\nsound/door.wav\n"},
+        {"cancel", false, {0, 2}, "readme.txt", ExistingFilesAnswer::Cancel, "readme.txt\n"},
+    };
+    Open(WriteArchive("game.dat", ThreeEntries()));
+    int chosen = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string out = dir_ / ("out" + std::to_string(chosen++));
+        std::filesystem::create_directory(out);
+        if (row.inTheWay)
+            WriteFile(out + "/" + row.inTheWay, "mine");
+        dialog_->SetFolderView(row.folders);
+        dialog_->EntryList().selectRows(row.rows);
+        dialogs_.folderAnswers.push_back(QString::fromStdString(out));
+        dialogs_.existingAnswer = row.answer;
+        dialogs_.existingQuestions.clear();
+        dialog_
+            ->CommandAction(row.rows.empty() ? MainDialog::ExtractAllToCommand
+                                             : MainDialog::ExtractSelectedToCommand)
+            ->trigger();
+        EXPECT_EQ(ListTree(out), row.written);
+        EXPECT_EQ(dialogs_.existingQuestions.size(), row.inTheWay ? 1 : 0);
+        if (row.inTheWay) {
+            EXPECT_EQ(ReadFile(out + "/" + row.inTheWay),
+                      row.answer == ExistingFilesAnswer::Replace ? "hello" : "mine");
+        }
+        EXPECT_TRUE(dialogs_.messages.empty());
+    }
+    // Started at the archive's folder, then where the last run wrote; nothing beside the archive.
+    ASSERT_EQ(dialogs_.folderStarts.size(), std::size(rows));
+    EXPECT_EQ(dialogs_.folderStarts[0], QString::fromStdString(dir_.Path()));
+    EXPECT_EQ(dialogs_.folderStarts[1], QString::fromStdString(dir_ / "out0"));
+    EXPECT_FALSE(Exists(dir_ / "readme.txt"));
+
+    // A cancelled folder dialog writes nothing; a refused entry gets Extract All's box.
+    ArchiveBuilder b = ThreeEntries();
+    b.AddStored("..\\out.txt", "refused");
+    Open(WriteArchive("bad.dat", b));
+    dialog_->SetFolderView(false);
+    dialog_->EntryList().selectRows({2, 3});
+    dialog_->OnExtractSelectedTo(); // no answer: cancelled
+    EXPECT_TRUE(dialogs_.messages.empty());
+    dialogs_.folderAnswers.push_back(QString::fromStdString(dir_ / "out9"));
+    std::filesystem::create_directory(dir_ / "out9");
+    dialogs_.failureAnswers = {FailureAnswer::SkipAll};
+    dialog_->OnExtractSelectedTo();
+    ASSERT_EQ(dialogs_.messages.size(), 2u);
+    EXPECT_TRUE(dialogs_.messages[0].choices);
+    EXPECT_EQ(dialogs_.messages[0].detail, "..\\out.txt\nname leads outside the destination");
+    EXPECT_EQ(dialogs_.messages[1].text, "1 entry could not be extracted.");
+    EXPECT_EQ(ListTree(dir_ / "out9"), "sound/\nsound/door.wav\n");
+    EXPECT_EQ(dialog_->ProgressBar().value(), 0);
+}
+
+// The find bar keeps the rows whose names hold the text or match the pattern, in both views;
+// rows reach their entries through their records, and closing it shows every row again with
+// the selection kept.
+TEST_F(MainDialogTest, FindKeepsMatchingRowsAndCommandsActOnTheRightEntries) {
+    ArchiveBuilder b = ThreeEntries();
+    b.AddStored("Maps\\E2M1.BSP", "loud");
+    b.AddStored("caf\xc9.txt", "latin");
+    Open(WriteArchive("game.dat", b));
+    const struct {
+        QString text;
+        bool folders;
+        std::string rows;
+        QString count;
+    } finds[] = {
+        {"MAPS", false, "maps\\e1m1.bsp Maps\\E2M1.BSP", "2 of 5"},
+        {"s/e", false, "maps\\e1m1.bsp Maps\\E2M1.BSP", "2 of 5"},
+        {"*.bsp", false, "maps\\e1m1.bsp", "1 of 5"}, // patterns match as vdat's do
+        {"map?", false, "maps\\e1m1.bsp", "1 of 5"},  // a folder's name: all beneath it
+        {QString("caf") + QChar(0xE9), false, "caf\xc9.txt", "1 of 5"},
+        {QString(QChar(0x20AC)), false, "", "0 of 5"},
+        {"door", true, "sound door.wav", "1 of 5"},
+        {"*e?m1*", true, "maps e1m1.bsp", "1 of 5"},
+    };
+    TreeListCtrl& list = dialog_->EntryList();
+    QTest::keyClick(&list, Qt::Key_F, Qt::ControlModifier);
+    ASSERT_FALSE(dialog_->FindBar().isHidden());
+    for (const auto& find : finds) {
+        SCOPED_TRACE(find.text.toStdString());
+        dialog_->SetFolderView(find.folders);
+        dialog_->FindText().setText(find.text);
+        EXPECT_EQ(Labels(list), find.rows);
+        EXPECT_EQ(dialog_->FindCount().text(), find.count);
+    }
+    dialog_->SetFolderView(false);
+    dialog_->FindText().setText("wav");
+    ASSERT_EQ(Labels(list), "sound\\door.wav");
+    dialog_->OnEntryDoubleClicked(0);
+    EXPECT_EQ(ReadFile(dir_ / "sound/door.wav"), "riff");
+    EXPECT_EQ(ListTree(dir_ / "sound"), "door.wav\n");
+    list.selectAndFocusRow(0);
+    QTest::keyClick(&dialog_->FindText(), Qt::Key_Escape);
+    EXPECT_TRUE(dialog_->FindBar().isHidden());
+    EXPECT_EQ(list.rowCount(), 5);
+    EXPECT_EQ(list.selectedRows(), std::vector<int>{2});
+    EXPECT_EQ(list.geometry(), QRect(0, 0, 388, 427)); // the designed window again
+}
+
+// The folder view: a record per folder, entries beneath, expanded by the control's own keys;
+// visible state pictures and the folder picture; double click opens a folder; Copy Name gives
+// whole names; off again, the flat list with the selection kept.
+TEST_F(MainDialogTest, FolderViewShowsFoldersAndTheCommandsTakeWholeNames) {
+    Open(WriteArchive("game.dat", ThreeEntries()));
+    TreeListCtrl& list = dialog_->EntryList();
+    list.selectAndFocusRow(1);
+    dialog_->CommandAction(MainDialog::FoldersCommand)->trigger();
+    EXPECT_TRUE(dialog_->FolderView());
+    // The selected entry's folder opened to show it.
+    EXPECT_EQ(Labels(list), "maps e1m1.bsp sound readme.txt");
+    EXPECT_EQ(list.selectedRows(), std::vector<int>{1});
+    EXPECT_EQ(list.rowSmallPicture(0), MainDialog::kFolderPicture);
+    EXPECT_EQ(list.rowSmallPicture(1), IconBsp);
+    EXPECT_EQ(list.statePicture(0), 2);
+    EXPECT_EQ(list.statePicture(1), 0); // entries have nothing to open
+    EXPECT_EQ(list.statePicture(2), 1);
+    list.selectAndFocusRow(2);
+    QTest::keyClick(&list, Qt::Key_Right);
+    EXPECT_EQ(Labels(list), "maps e1m1.bsp sound door.wav readme.txt");
+    dialog_->OnEntryDoubleClicked(0);
+    EXPECT_EQ(Labels(list), "maps sound door.wav readme.txt");
+    EXPECT_TRUE(ListTree(dir_.Path()).find("maps/") == std::string::npos);
+
+    list.selectRows({1, 2, 3});
+    dialog_->CommandAction(MainDialog::CopyNameCommand)->trigger();
+    EXPECT_EQ(QApplication::clipboard()->text(), "sound\nsound\\door.wav\nreadme.txt");
+    dialog_->CommandAction(MainDialog::FoldersCommand)->trigger();
+    EXPECT_FALSE(dialog_->FolderView());
+    EXPECT_EQ(Labels(list), "readme.txt maps\\e1m1.bsp sound\\door.wav");
+    EXPECT_EQ(list.selectedRows(), (std::vector<int>{0, 2}));
+}
+
+// Preview (Space) shows the selected entry and follows the selection.
+TEST_F(MainDialogTest, PreviewFollowsTheSelection) {
+    Open(WriteArchive("game.dat", ThreeEntries()));
+    TreeListCtrl& list = dialog_->EntryList();
+    dialog_->show();
+    list.setFocus();
+    list.selectAndFocusRow(0);
+    QTest::keyClick(&list, Qt::Key_Space);
+    PreviewWindow* preview = dialog_->Preview();
+    ASSERT_NE(preview, nullptr);
+    EXPECT_TRUE(preview->isVisible());
+    EXPECT_EQ(preview->Kind(), PreviewKind::Text);
+    EXPECT_EQ(preview->LineText(0), "hello");
+    QTest::keyClick(&list, Qt::Key_Down);
+    EXPECT_EQ(preview->Kind(), PreviewKind::Text); // 2000 'x' read as text
+    EXPECT_TRUE(preview->LineText(0).startsWith("xxxxxxxx"));
+}
+
+// Open and a drag write the entries into a private temporary folder (0700, the usual refusals)
+// and hand over their files, a folder row as its folder; a drag dropped back does nothing; the
+// folder goes with the window.
+TEST_F(MainDialogTest, OpenAndDragOutHandOverTemporaryCopies) {
+    ArchiveBuilder b = ThreeEntries();
+    b.AddStored("sound\\..\\..\\escape.txt", "refused");
+    const std::string archive = WriteArchive("game.dat", b);
+    Open(archive);
+    TreeListCtrl& list = dialog_->EntryList();
+    list.selectAndFocusRow(1);
+    dialog_->CommandAction(MainDialog::OpenEntryCommand)->trigger();
+    ASSERT_EQ(dialogs_.opened.size(), 1);
+    const std::string root = dialog_->TemporaryFolder();
+    ASSERT_FALSE(root.empty());
+    struct stat st {};
+    ASSERT_EQ(::stat(root.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(dialogs_.opened[0],
+              QUrl::fromLocalFile(QString::fromStdString(root + "/1/maps/e1m1.bsp")));
+    EXPECT_EQ(ReadFile(root + "/1/maps/e1m1.bsp"), std::string(2000, 'x'));
+
+    dialog_->SetFolderView(true);
+    // maps and the entry in it, sound with its two entries (one refused), readme.txt
+    ASSERT_EQ(Labels(list), "maps e1m1.bsp sound readme.txt");
+    list.selectRows({0, 1, 2, 3});
+    std::unique_ptr<QMimeData> data(dialog_->MakeDragData());
+    ASSERT_TRUE(data);
+    QStringList urls;
+    for (const QUrl& url : data->urls())
+        urls << url.toLocalFile();
+    const QString at = QString::fromStdString(root + "/2/");
+    EXPECT_EQ(urls, QStringList({at + "maps", at + "sound", at + "readme.txt"}));
+    EXPECT_EQ(ListTree(root + "/2"), "maps/\nmaps/e1m1.bsp\nreadme.txt\nsound/\nsound/door.wav\n");
+    ASSERT_EQ(dialogs_.messages.size(), 1u); // the refused entry, told
+    EXPECT_FALSE(Exists(dir_ / "escape.txt"));
+
+    auto* back = new QMimeData;
+    back->setUrls(data->urls());
+    EXPECT_FALSE(DragAndDrop(*dialog_, back));
+    EXPECT_EQ(dialog_->LastChosenPath(), QString::fromStdString(archive));
+    dialog_.reset();
+    EXPECT_FALSE(Exists(root));
 }
 
 TEST_F(MainDialogTest, ExtractAllRightAfterStartDoesNothingVisible) {

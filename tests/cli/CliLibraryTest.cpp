@@ -4,6 +4,7 @@
 #include "Selection.h"
 #include "TerminalSinks.h"
 
+#include <fnmatch.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -180,6 +181,56 @@ TEST(VdatPatterns, ChooseTheEntriesAsDocumented) {
         std::vector<bool> matched;
         EXPECT_EQ(SelectNames(names, patterns, excludes, matched), row.chosen);
         EXPECT_EQ(matched.size(), patterns.size());
+    }
+}
+
+// The matcher is fnmatch's rules in the C locale (no FNM_PATHNAME, no escapes), byte for byte:
+// every pattern here against every name gives what fnmatch gives.
+TEST(VdatPatterns, MatchAsFnmatchDoesInTheCLocale) {
+    // Names as matched: '\\' already read as '/'.
+    const char* patterns[] = {"*",
+                              "?",
+                              "a*b",
+                              "*a*b*c",
+                              "[abc]*",
+                              "[!abc]*",
+                              "[^a-c]?",
+                              "[]a]*",
+                              "[!]]*",
+                              "[a-]*",
+                              "*[-z]",
+                              "[z-a]*",
+                              "[[:digit:]]*",
+                              "*[[:upper:][:punct:]]*",
+                              "[[:alpha:]",
+                              "[",
+                              "a[",
+                              "*[.x.]*",
+                              "[[=b=]]*",
+                              "*\xe9*",
+                              "[\xe0-\xff]*",
+                              "**?*",
+                              "*.pcx",
+                              "e?m1*",
+                              "*/x",
+                              "[%--]*",
+                              "[[:space:][:cntrl:]]*",
+                              "[[:xdigit:]][[:lower:]]*",
+                              "[[:nosuch:]a]*"};
+    const char* names[] = {"",    "a",  "ab",    "axxb",    "abc",      "aXbYc",
+                           "]x",  "-",  "z",     "zz",      "9lives",   "A.b",
+                           "[",   "a[", "x",     "caf\xe9", "\xf0\xff", "e1m1.bsp",
+                           "a/x", "%",  "b.pcx", " \t",     "fa",       "a b/c.pcx"};
+    for (const char* pattern : patterns) {
+        const NamePattern matcher(pattern);
+        std::string whole = pattern;
+        for (const char* name : names) {
+            SCOPED_TRACE(std::string(pattern) + " vs " + name);
+            const bool expected = whole == name ||
+                                  fnmatch(whole.c_str(), name, FNM_NOESCAPE) == 0 ||
+                                  fnmatch((whole + "/*").c_str(), name, FNM_NOESCAPE) == 0;
+            EXPECT_EQ(matcher.Selects(std::string(name)), expected);
+        }
     }
 }
 

@@ -27,9 +27,9 @@ bool IsGold(QRgb c) {
 }
 
 TEST(Pictures, EveryPictureIsCompiledIn) {
-    for (const char* name :
-         {"app-icon.ico", "app-icon_16.png", "app-icon_32.png", "app-icon_48.png",
-          "state-pictures.bmp", "file-type-pictures.bmp", "banner.bmp"})
+    for (const char* name : {"app-icon.ico", "app-icon_16.png", "app-icon_32.png",
+                             "app-icon_48.png", "state-pictures.bmp", "file-type-pictures.bmp",
+                             "banner.bmp", "tree-state-pictures.bmp", "folder-picture.bmp"})
         EXPECT_TRUE(QFile::exists(QStringLiteral(":/res/") + QLatin1String(name))) << name;
 }
 
@@ -41,7 +41,9 @@ TEST(Pictures, BitmapsAre24BitAtTheirSizes) {
     };
     const Case cases[] = {{"state-pictures.bmp", StatePicturesBitmap, 32, 16},
                           {"file-type-pictures.bmp", FileTypeBitmap, 192, 16},
-                          {"banner.bmp", BannerBitmap, 390, 63}};
+                          {"banner.bmp", BannerBitmap, 390, 63},
+                          {"tree-state-pictures.bmp", TreeStatePicturesBitmap, 32, 16},
+                          {"folder-picture.bmp", FolderBitmap, 16, 16}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         QFile file(QStringLiteral(":/res/") + QLatin1String(c.name));

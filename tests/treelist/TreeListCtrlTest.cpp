@@ -251,6 +251,18 @@ TEST_F(TreeListCtrlTest, KeysOnASelectedRowNeverReachTheList) {
         EXPECT_TRUE(list.searches.isEmpty());
     }
 
+    // With several rows selected the keys act on the first, and moving selects that row alone.
+    resetTree();
+    clickState(0);
+    list.setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list.selectRows({1, 2});
+    QTest::keyClick(&list, Qt::Key_Left); // G is collapsed: to its parent F
+    EXPECT_EQ(list.selectedRows(), std::vector<int>{0});
+    list.selectRows({0, 3});
+    QTest::keyClick(&list, Qt::Key_Minus, Qt::KeypadModifier);
+    EXPECT_EQ(rows(), "F K");
+    list.setSelectionMode(QAbstractItemView::SingleSelection);
+
     // Plus and minus of the main keyboard are other keys: typed characters, not toggles.
     resetTree();
     list.selectAndFocusRow(0);
@@ -368,6 +380,35 @@ TEST_F(TreeListCtrlTest, ClearingStartsTheRecordsAgainAtZero) {
     EXPECT_EQ(list.InsertItem("again", 0, 0), 0);
     EXPECT_EQ(list.rowItemValue(0), 0);
     EXPECT_EQ(list.rowText(0, 0), "again");
+}
+
+// A filter leaves records out with their subtrees, in expansions too; without it the rows come
+// back as the flags say.
+TEST_F(TreeListCtrlTest, FilterLeavesRecordsOutAndRowsComeBackAsTheFlagsSay) {
+    addTree();
+    list.SetFilter({1, 1, 0, 1, 0}); // F G J: H and K left out
+    EXPECT_EQ(rows(), "F");
+    clickState(0);
+    EXPECT_EQ(rows(), "F G J");
+    list.selectAndFocusRow(1);
+    QTest::keyClick(&list, '*'); // G's subtree is H alone, left out and left as it was
+    EXPECT_EQ(rows(), "F G J");
+    EXPECT_EQ(flags(), "--+++");
+    list.SetFilter({});
+    EXPECT_EQ(rows(), "F G H J K");
+    list.SetFilter({0, 1, 1, 1, 1}); // F left out: its subtree goes with it
+    EXPECT_EQ(rows(), "K");
+    list.SetFilter({});
+
+    // A tree's leaves show no state picture, whatever their flag.
+    list.SetBlankLeafStates(true);
+    list.RebuildRows();
+    std::string states;
+    for (int row = 0; row < list.rowCount(); ++row)
+        states += char('0' + list.statePicture(row));
+    EXPECT_EQ(states, "22000"); // F G expanded, H J K leaves
+    clickState(4);
+    EXPECT_EQ(list.statePicture(4), 0);
 }
 
 TEST_F(TreeListCtrlTest, DeepChainExpandsAndCollapsesWhole) {
