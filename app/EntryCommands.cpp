@@ -91,13 +91,9 @@ QPixmap PicturesWithFolder() {
 } // namespace
 
 void MainDialog::BuildExtractMenuTail(QMenu* extract) {
-    auto add = [this](QMenu* menu, const char* text, Command command, auto slot,
-                      QKeySequence shortcut = {}) {
-        QAction* action = menu->addAction(QString::fromLatin1(text));
-        action->setData(int(command));
-        action->setShortcut(shortcut);
-        connect(action, &QAction::triggered, this, slot);
-        return action;
+    const auto add = [this](QMenu* menu, const char* text, Command command, auto slot,
+                            QKeySequence shortcut = {}) {
+        return AddCommand(menu, text, command, slot, shortcut);
     };
     extract->addSeparator();
     rowMenu_ = new QMenu(this);

@@ -182,12 +182,9 @@ void MainDialog::BuildMenu() {
     menuBar_ = new QMenuBar(this);
     // No mnemonics: a literal '&' would otherwise make one. The shortcuts are the desktop's
     // usual ones, shown beside the items.
-    auto add = [this](QMenu* menu, const char* text, Command command, auto slot,
-                      QKeySequence shortcut = {}) {
-        QAction* action = menu->addAction(QString::fromLatin1(text));
-        action->setData(int(command));
-        action->setShortcut(shortcut);
-        connect(action, &QAction::triggered, this, slot);
+    const auto add = [this](QMenu* menu, const char* text, Command command, auto slot,
+                            QKeySequence shortcut = {}) {
+        AddCommand(menu, text, command, slot, shortcut);
     };
     QMenu* file = menuBar_->addMenu(QStringLiteral("File"));
     // Menu and column texts are kept as the program has always shown them, two blanks included.

@@ -11,8 +11,11 @@
 #include "Sinks.h"
 #include "UserDialogs.h"
 
+#include <QAction>
 #include <QDialog>
 #include <QIcon>
+#include <QKeySequence>
+#include <QMenu>
 #include <QRect>
 #include <QString>
 #include <QTimer>
@@ -167,6 +170,16 @@ private:
 
     // A drag from this window (rows dragged out and back), or of a file it wrote for one.
     bool IsOwnDrop(const QDropEvent& event, const QString& path) const;
+    // A menu item for command, its text as given (no mnemonic), calling slot.
+    template <typename Slot>
+    QAction* AddCommand(QMenu* menu, const char* text, Command command, Slot slot,
+                        const QKeySequence& shortcut) {
+        QAction* action = menu->addAction(QString::fromLatin1(text));
+        action->setData(int(command));
+        action->setShortcut(shortcut);
+        connect(action, &QAction::triggered, this, slot);
+        return action;
+    }
     void BuildExtractMenuTail(QMenu* extract);
     void BuildFindBar();
     // Fills the list from the archive's entries, flat or in folders.

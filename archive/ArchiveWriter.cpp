@@ -106,6 +106,23 @@ bool ZlibCompressor::Compress(std::string_view content, std::string& out) {
     return written != 0;
 }
 
+bool EncodeDirectory(
+    std::span<const DirectoryEntry> records,
+    const std::function<bool(std::uint64_t, const unsigned char*, std::size_t)>& write) {
+    constexpr std::size_t kRecordsPerPiece = 1820;
+    std::vector<unsigned char> piece(std::min(records.size(), kRecordsPerPiece) *
+                                     kDirectoryEntrySize);
+    for (std::size_t first = 0; first < records.size(); first += kRecordsPerPiece) {
+        const std::size_t count = std::min(kRecordsPerPiece, records.size() - first);
+        for (std::size_t k = 0; k < count; ++k)
+            EncodeDirectoryEntry(records[first + k], piece.data() + k * kDirectoryEntrySize);
+        if (!write(std::uint64_t(first) * kDirectoryEntrySize, piece.data(),
+                   count * kDirectoryEntrySize))
+            return false;
+    }
+    return true;
+}
+
 bool ArchiveWriter::Start() {
     if (started_)
         return true;
@@ -141,17 +158,11 @@ bool ArchiveWriter::Finish() {
     }
     const ArchiveHeader header{kArchiveMagic, std::uint32_t(position_),
                                std::uint32_t(directoryBytes)};
-    // Records go out in large pieces: one write per record would cost a system call each.
-    constexpr std::size_t kRecordsPerPiece = 1820;
-    std::vector<unsigned char> piece(std::min(directory_.size(), kRecordsPerPiece) *
-                                     kDirectoryEntrySize);
-    for (std::size_t first = 0; first < directory_.size(); first += kRecordsPerPiece) {
-        const std::size_t count = std::min(kRecordsPerPiece, directory_.size() - first);
-        for (std::size_t k = 0; k < count; ++k)
-            EncodeDirectoryEntry(directory_[first + k], piece.data() + k * kDirectoryEntrySize);
-        if (!output_.Append(piece.data(), count * kDirectoryEntrySize))
-            return false;
-    }
+    if (!EncodeDirectory(directory_,
+                         [this](std::uint64_t, const unsigned char* bytes, std::size_t length) {
+                             return output_.Append(bytes, length);
+                         }))
+        return false;
     position_ += directoryBytes;
     unsigned char bytes[kHeaderSize];
     EncodeHeader(header, bytes);

@@ -7,6 +7,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,6 +45,13 @@ private:
 void EncodeHeader(const ArchiveHeader& header, unsigned char (&bytes)[kHeaderSize]);
 // Writes the 144 bytes of a directory record; the whole name field is copied.
 void EncodeDirectoryEntry(const DirectoryEntry& entry, unsigned char* bytes);
+
+// Encodes records as a directory, handing it to write(offset in the directory, bytes, length) in
+// pieces of many records: a write per record would cost a system call each. False as soon as
+// write is.
+bool EncodeDirectory(
+    std::span<const DirectoryEntry> records,
+    const std::function<bool(std::uint64_t, const unsigned char*, std::size_t)>& write);
 // A record with name cut to the field (a name of exactly 128 bytes leaves no NUL).
 DirectoryEntry MakeDirectoryEntry(std::string_view name, std::uint32_t dataOffset,
                                   std::uint32_t realSize, std::uint32_t packedSize,
@@ -52,8 +61,8 @@ DirectoryEntry MakeDirectoryEntry(std::string_view name, std::uint32_t dataOffse
 // must leave room for the NUL, hold no NUL, and not be refused on extraction.
 const char* EntryNameProblem(std::string_view name);
 
-// A zlib stream (RFC 1950) of content at level 1..9 (0: stored blocks); out is replaced. False only when the
-// compressor cannot be had (no memory).
+// A zlib stream (RFC 1950) of content at level 1..9 (0: stored blocks); out is replaced. False only
+// when the compressor cannot be had (no memory).
 bool CompressZlib(std::string_view content, int level, std::string& out);
 
 // The same streams as CompressZlib, from one compressor kept between calls: setting one up costs

@@ -164,17 +164,11 @@ InPlaceChange::Result InPlaceChange::Commit(std::uint64_t at,
         errno = error;
         return Result::WriteFailed;
     };
-    // The records in large pieces: one write per record would cost a system call each.
-    constexpr std::size_t kRecordsPerPiece = 1820;
-    std::vector<unsigned char> piece(std::min(directory.size(), kRecordsPerPiece) *
-                                     kDirectoryEntrySize);
-    for (std::size_t first = 0; first < directory.size(); first += kRecordsPerPiece) {
-        const std::size_t count = std::min(kRecordsPerPiece, directory.size() - first);
-        for (std::size_t k = 0; k < count; ++k)
-            EncodeDirectoryEntry(directory[first + k], piece.data() + k * kDirectoryEntrySize);
-        if (!Write(at + first * kDirectoryEntrySize, piece.data(), count * kDirectoryEntrySize))
-            return failed();
-    }
+    if (!EncodeDirectory(directory,
+                         [&](std::uint64_t offset, const unsigned char* bytes, std::size_t length) {
+                             return Write(at + offset, bytes, length);
+                         }))
+        return failed();
     // The data and the directory reach the disk before the header names them.
     written_ = true;
     if (!file_->Flush())
