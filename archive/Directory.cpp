@@ -8,20 +8,17 @@
 #include <memory>
 #include <new>
 
-bool OpenArchiveHead(const std::string& path, ArchiveHead& head, ArchiveProblem& problem) {
+namespace {
+// The header of the archive open on fd; false with NotAnArchive.
+bool ReadHead(int fd, std::uint64_t size, ArchiveHead& head, ArchiveProblem& problem) {
     head = {};
     problem = {};
-    const int fd = OpenForReading(path, head.size);
-    if (fd < 0) {
-        problem = {.what = ArchiveFailure::CannotOpen, .error = errno};
-        return false;
-    }
+    head.size = size;
     unsigned char header[kHeaderSize] = {};
     const std::size_t got = ReadAt(fd, header, sizeof header, 0);
     head.header = DecodeHeader(header);
     if (head.header.identifier != kArchiveMagic || got < kHeaderSize) {
         problem = {.what = ArchiveFailure::NotAnArchive, .identifier = head.header.identifier};
-        CloseFile(fd);
         return false;
     }
     head.fd = fd;
@@ -32,6 +29,23 @@ bool OpenArchiveHead(const std::string& path, ArchiveHead& head, ArchiveProblem&
     const std::uint64_t available = head.size > offset ? head.size - offset : 0;
     head.whole =
         std::uint32_t(std::min<std::uint64_t>(head.claimed, available / kDirectoryEntrySize));
+    return true;
+}
+} // namespace
+
+bool OpenArchiveHead(const std::string& path, ArchiveHead& head, ArchiveProblem& problem) {
+    head = {};
+    problem = {};
+    std::uint64_t size = 0;
+    const int fd = OpenForReading(path, size);
+    if (fd < 0) {
+        problem = {.what = ArchiveFailure::CannotOpen, .error = errno};
+        return false;
+    }
+    if (!ReadHead(fd, size, head, problem)) {
+        CloseFile(fd);
+        return false;
+    }
     return true;
 }
 
@@ -64,8 +78,22 @@ std::uint32_t ReadRecords(int fd, std::uint64_t offset, std::uint32_t count,
 
 bool ReadArchiveDirectory(const std::string& path, Directory& directory, ArchiveProblem& problem) {
     directory = {};
+    std::uint64_t size = 0;
+    const int fd = OpenForReading(path, size);
+    if (fd < 0) {
+        problem = {.what = ArchiveFailure::CannotOpen, .error = errno};
+        return false;
+    }
+    const bool read = ReadArchiveDirectory(fd, size, directory, problem);
+    CloseFile(fd);
+    return read;
+}
+
+bool ReadArchiveDirectory(int fd, std::uint64_t size, Directory& directory,
+                          ArchiveProblem& problem) {
+    directory = {};
     ArchiveHead head;
-    if (!OpenArchiveHead(path, head, problem))
+    if (!ReadHead(fd, size, head, problem))
         return false;
     directory.header = head.header;
     directory.claimed = head.claimed;
@@ -81,7 +109,6 @@ bool ReadArchiveDirectory(const std::string& path, Directory& directory, Archive
     } catch (const std::bad_alloc&) {
         noMemory = true;
     }
-    CloseFile(head.fd);
     if (noMemory) {
         directory.entries.clear();
         problem = {.what = ArchiveFailure::NoMemory, .error = ENOMEM};

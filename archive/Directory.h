@@ -44,3 +44,7 @@ struct Directory {
 // Reads the archive at path whole. False with the problem when it cannot be read (a cut-short
 // directory is not one: the records that are there are read, and CutShort() tells).
 bool ReadArchiveDirectory(const std::string& path, Directory& directory, ArchiveProblem& problem);
+// The same for an archive already open on fd, size bytes long, which stays open: for a reader
+// that goes on to read the entries of the very file whose directory it read.
+bool ReadArchiveDirectory(int fd, std::uint64_t size, Directory& directory,
+                          ArchiveProblem& problem);
