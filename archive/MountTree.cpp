@@ -66,8 +66,8 @@ struct MountTree::Generation {
 
     std::uint32_t number = 0;
     int fd = -1;
-    struct stat file {};      // the archive when it was read: identity and times
-    ArchiveHeader header{};   // as read then
+    struct stat file {};    // the archive when it was read: identity and times
+    ArchiveHeader header{}; // as read then
     std::vector<DirectoryEntry> entries;
     std::vector<Node> nodes; // nodes[0] is the root
     std::atomic<std::uint64_t> held{0};
@@ -180,7 +180,7 @@ bool MountTree::Open(int folder, const std::string& name, ArchiveProblem& proble
 }
 
 std::shared_ptr<MountTree::Generation> MountTree::Read(const std::string& name,
-                                                        ArchiveProblem& problem) {
+                                                       ArchiveProblem& problem) {
     problem = {};
     auto generation = std::make_shared<Generation>();
     std::uint64_t size = 0;
@@ -276,8 +276,7 @@ void MountTree::Adopt(std::shared_ptr<Generation> generation) {
     current_ = std::move(generation);
 }
 
-std::shared_ptr<MountTree::Generation> MountTree::Find(MountNode node,
-                                                        std::uint32_t& index) const {
+std::shared_ptr<MountTree::Generation> MountTree::Find(MountNode node, std::uint32_t& index) const {
     std::lock_guard lock(generationsMutex_);
     if (node == kMountRoot) {
         index = 0;
@@ -482,8 +481,8 @@ InflatedPtr InflateWhole(int fd, std::uint64_t fileSize, const DirectoryEntry& e
         return result;
     std::unique_ptr<unsigned char[]> once;
     unsigned char* packed = ThreadBuffer(entry.packedSize, once);
-    std::unique_ptr<unsigned char[]> bytes(new (std::nothrow)
-                                               unsigned char[std::max(entry.realSize, 1u)]);
+    std::unique_ptr<unsigned char[]> bytes(
+        new (std::nothrow) unsigned char[std::max(entry.realSize, 1u)]);
     if (!packed || !bytes)
         return nullptr;
     if (ReadAt(fd, packed, entry.packedSize, entry.dataOffset) < entry.packedSize)
@@ -589,9 +588,9 @@ int MountTree::Read(std::uint64_t handle, std::uint64_t offset, std::size_t size
         }
         if (kWindow - o.windowLength < kStep) {
             // Keep a step's worth before the bytes asked for; the rest makes room.
-            const std::uint64_t keepFrom =
-                std::min(std::max<std::uint64_t>(o.windowStart, offset > kStep ? offset - kStep : 0),
-                         o.windowStart + o.windowLength);
+            const std::uint64_t keepFrom = std::min(
+                std::max<std::uint64_t>(o.windowStart, offset > kStep ? offset - kStep : 0),
+                o.windowStart + o.windowLength);
             const auto drop = std::size_t(keepFrom - o.windowStart);
             std::memmove(o.window.get(), o.window.get() + drop, o.windowLength - drop);
             o.windowStart += drop;

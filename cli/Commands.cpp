@@ -304,6 +304,8 @@ int RunCommand(const Options& options) {
         return RunExtract(options);
     case Command::Create:
         return RunCreate(options);
+    case Command::Mount:
+        return RunMount(options);
     }
     return kExitUsage;
 }

@@ -12,6 +12,7 @@ int RunList(const Options& options);
 int RunTest(const Options& options);
 int RunExtract(const Options& options);
 int RunCreate(const Options& options);
+int RunMount(const Options& options);
 
 // The command options name.
 int RunCommand(const Options& options);

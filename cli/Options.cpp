@@ -19,11 +19,14 @@ const char kOverview[] = R"(Usage: vdat COMMAND [OPTION...] ARCHIVE [NAME...]
   vdat test ARCHIVE                 read and inflate every entry without writing
   vdat create [-C DIR] [-j N] [-1..-9|--store] [-h] [-v] [-q] ARCHIVE [PATH...]
                                     write a new archive from the files under DIR
+  vdat mount [-f] ARCHIVE MOUNTPOINT
+                                    show the archive as a read-only folder at MOUNTPOINT
   vdat --help | --version
   vdat COMMAND --help               that command's options
 
 Options may come before or after the archive; `--` ends them. Names are shown with control
-characters as \xHH; --charset=CP (list, extract, test) reads stored names in code page CP.
+characters as \xHH; --charset=CP (list, extract, test, mount) reads stored names in code
+page CP.
 
 Exit status:
   0  all done
@@ -84,6 +87,15 @@ takes ARCHIVE's place only once complete.
   -q, --quiet           no summary
 )";
 
+const char kMountUsage[] = R"(Usage: vdat mount [OPTION...] ARCHIVE MOUNTPOINT
+Shows the archive as a read-only folder at MOUNTPOINT (FUSE), names as extract writes them;
+names extract refuses are left out and named once. Returns once the folder is ready and serves
+it in the background until `fusermount3 -u MOUNTPOINT`. The archive changed on disk is read
+again at the next lookup (looked at once a second at most).
+  -f, --foreground      serve in this process until unmounted; Ctrl-C unmounts
+      --charset=CP      read stored names in code page CP and show them in UTF-8
+)";
+
 int UsageError(const char* command, const std::string& what) {
     std::fprintf(stderr, "vdat: %s\nTry 'vdat %s%s--help'.\n", what.c_str(), command,
                  *command ? " " : "");
@@ -106,6 +118,7 @@ const CommandSpec kCommands[] = {
     {"test", Command::Test, ":", kTestUsage, false},
     {"extract", Command::Extract, ":C:j:x:Okvq", kExtractUsage, true},
     {"create", Command::Create, ":C:j:123456789hvq", kCreateUsage, true},
+    {"mount", Command::Mount, ":f", kMountUsage, true},
 };
 
 const option kLongOptions[] = {
@@ -124,6 +137,7 @@ const option kLongOptions[] = {
     {"store", no_argument, nullptr, kStore},
     {"hidden", no_argument, nullptr, kHidden},
     {"dereference", no_argument, nullptr, 'h'},
+    {"foreground", no_argument, nullptr, 'f'},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -137,7 +151,10 @@ bool Accepts(Command command, int option) {
     case '0':
         return command == Command::List;
     case kCharset:
-        return command == Command::List || command == Command::Test || command == Command::Extract;
+        return command == Command::List || command == Command::Test ||
+               command == Command::Extract || command == Command::Mount;
+    case 'f':
+        return command == Command::Mount;
     case 'C':
     case 'j':
     case 'v':
@@ -266,6 +283,9 @@ int ParseOptions(int argc, char** argv, Options& options) {
         case 'h':
             options.dereference = true;
             break;
+        case 'f':
+            options.foreground = true;
+            break;
         default:
             options.level = c - '0';
             break;
@@ -284,5 +304,7 @@ int ParseOptions(int argc, char** argv, Options& options) {
                           std::string("'") + chosen->name + "' takes exactly one ARCHIVE");
     for (; optind < count; ++optind)
         options.operands.push_back(args[optind]);
+    if (chosen->command == Command::Mount && options.operands.size() != 1)
+        return UsageError(chosen->name, "'mount' takes an ARCHIVE and a MOUNTPOINT");
     return -1;
 }

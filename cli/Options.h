@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-enum class Command { Info, List, Test, Extract, Create };
+enum class Command { Info, List, Test, Extract, Create, Mount };
 
 struct Options {
     Command command = Command::Info;
     std::string archive;
-    std::vector<std::string> operands; // NAME patterns (extract), PATHs (create)
+    std::vector<std::string> operands; // NAME patterns (extract), PATHs (create), MOUNTPOINT
     std::string directory = ".";       // -C: where to extract to, or what to create from
     unsigned jobs = 0;                 // 0: one per processor
     std::vector<std::string> excludes;
@@ -26,6 +26,7 @@ struct Options {
     int level = 6;       // zlib level for create
     bool store = false;
     bool dereference = false;
+    bool foreground = false; // mount: serve in this process until unmounted
 };
 
 // Fills options from argv; returns -1 when the command is to run, or else the exit status the

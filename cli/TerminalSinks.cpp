@@ -28,9 +28,13 @@ void TerminalMessages::ShowMessage(std::string_view text, std::string_view) {
         PrintLine(subject, line);
         return;
     }
+    PrintProblem(subject, problem, archive->Path());
+}
+
+void PrintProblem(std::string_view subject, const ArchiveProblem& problem, std::string_view path) {
     // The window's message on one line, with the system's reason; the line's subject names the
     // archive already, so the message's "File:" line is left out.
-    const MessageText message = ProblemText(problem, archive->Path());
+    const MessageText message = ProblemText(problem, path);
     std::string reason;
     if (problem.what == ArchiveFailure::CannotOpen)
         reason = problem.error ? std::strerror(problem.error) : "not a regular file";

@@ -27,6 +27,9 @@ public:
 
 // One line on stderr: `vdat: SUBJECT: TEXT` and ` (REASON)` when reason is not empty.
 void PrintLine(std::string_view subject, std::string_view text, std::string_view reason = {});
+// A problem with the archive at path as a whole, on one such line.
+struct ArchiveProblem;
+void PrintProblem(std::string_view subject, const ArchiveProblem& problem, std::string_view path);
 
 // Buffered writer for stdout: listing 200,000 entries must not cost a system call a line.
 class OutputBuffer {

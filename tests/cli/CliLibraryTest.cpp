@@ -119,6 +119,10 @@ TEST(VdatOptions, UsageErrorsAreTold) {
         {"create", "-0", "new.dat"},
         {"create", "--hidden", "new.dat"},
         {"create"},
+        {"mount", "a.dat"},
+        {"mount", "a.dat", "m", "n"},
+        {"mount", "-C", "x", "a.dat", "m"},
+        {"extract", "-f", "a.dat"},
     };
     for (const auto& args : rows) {
         SCOPED_TRACE(Shown(args));

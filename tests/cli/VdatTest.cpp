@@ -991,6 +991,7 @@ TEST(VdatUsage, EachCommandHasItsOwnHelp) {
         {"create",
          {"Usage: vdat create", "--directory", "--jobs", "-9", "--store", "--dereference",
           "--verbose", "--quiet"}},
+        {"mount", {"Usage: vdat mount", "MOUNTPOINT", "--foreground", "--charset"}},
     };
     for (const auto& [command, words] : commands) {
         // --help wins wherever it stands, even before a missing ARCHIVE.
@@ -1013,7 +1014,7 @@ TEST(VdatUsage, HelpShowsTheCommandsAndExitCodes) {
     EXPECT_EQ(r.err, "");
     for (const char* word : {"info", "list", "extract", "test", "create", "-C", "--version",
                              "COMMAND --help", "--json", "--null", "--exclude", "--to-stdout",
-                             "--keep-old-files", "--charset", "--store", "--dereference"})
+                             "mount", "--keep-old-files", "--charset", "--store", "--dereference"})
         EXPECT_NE(r.out.find(word), std::string::npos) << word;
     // Each exit status on a line of its own, after the heading, in order: a "0 " anywhere in
     // the text (a default, a count) would not do.

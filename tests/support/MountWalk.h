@@ -10,10 +10,10 @@
 #include <string>
 
 struct MountWalk {
-    std::string tree;                           // as ListTree shows a folder
-    std::map<std::string, std::string> files;   // the bytes of each file that reads whole
-    std::map<std::string, int> failed;          // each file whose reads failed: the error
-    std::string broken;                         // the first rule a handler broke; empty if none
+    std::string tree;                         // as ListTree shows a folder
+    std::map<std::string, std::string> files; // the bytes of each file that reads whole
+    std::map<std::string, int> failed;        // each file whose reads failed: the error
+    std::string broken;                       // the first rule a handler broke; empty if none
 };
 
 // Reads every file in reads of `step` bytes, then its first step again; lets go of every node
