@@ -508,13 +508,49 @@ int MountTree::Read(std::uint64_t handle, std::uint64_t offset, std::size_t size
     auto* open = reinterpret_cast<OpenEntry*>(handle);
     if (!open)
         return EBADF;
-    const Generation& g = *open->generation;
-    const DirectoryEntry& entry = g.entries[open->entry];
-    if (offset >= entry.realSize) {
-        reply(nullptr, 0);
-        return 0;
+    return ReadEntry(*open->generation, open->entry, open, offset, size, reply);
+}
+
+int MountTree::ReadNode(MountNode node, std::uint64_t offset, std::size_t size,
+                        const Reply& reply) {
+    std::uint32_t index = 0;
+    std::shared_ptr<Generation> generation = Find(node, index);
+    if (!generation)
+        return ENOENT;
+    const std::uint32_t entry = generation->nodes[index].entry;
+    if (entry == kFolder)
+        return EISDIR;
+    const DirectoryEntry& record = generation->entries[entry];
+    std::shared_ptr<OpenEntry> pieces;
+    if (record.IsPacked() &&
+        (record.realSize > settings_.wholeLimit || record.packedSize > settings_.wholeLimit)) {
+        // A few entries read in pieces at a time, each by one reader in the common case.
+        constexpr std::size_t kKept = 4;
+        std::lock_guard lock(piecesMutex_);
+        auto found = std::find_if(pieces_.begin(), pieces_.end(),
+                                  [node](const auto& p) { return p.first == node; });
+        if (found != pieces_.end()) {
+            pieces_.splice(pieces_.begin(), pieces_, found);
+        } else {
+            auto made = std::make_shared<OpenEntry>();
+            made->generation = generation;
+            made->entry = entry;
+            pieces_.emplace_front(node, std::move(made));
+            if (pieces_.size() > kKept)
+                pieces_.pop_back();
+        }
+        pieces = pieces_.front().second;
     }
-    size = std::size_t(std::min<std::uint64_t>({size, entry.realSize - offset, kMaxRead}));
+    return ReadEntry(*generation, entry, pieces.get(), offset, size, reply);
+}
+
+int MountTree::ReadEntry(const Generation& g, std::uint32_t index, OpenEntry* open,
+                         std::uint64_t offset, std::size_t size, const Reply& reply) {
+    const DirectoryEntry& entry = g.entries[index];
+    // A read at or past the end gives nothing, or EIO for a damaged entry, even an empty one.
+    size = offset >= entry.realSize
+               ? 0
+               : std::size_t(std::min<std::uint64_t>({size, entry.realSize - offset, kMaxRead}));
     const auto fileSize = std::uint64_t(g.file.st_size);
 
     if (!entry.IsPacked()) {
@@ -524,14 +560,14 @@ int MountTree::Read(std::uint64_t handle, std::uint64_t offset, std::size_t size
         unsigned char* buffer = ThreadBuffer(size, once);
         if (!buffer)
             return ENOMEM;
-        if (ReadAt(g.fd, buffer, size, entry.dataOffset + offset) < size)
+        if (size > 0 && ReadAt(g.fd, buffer, size, entry.dataOffset + offset) < size)
             return EIO;
         reply(buffer, size);
         return 0;
     }
 
     if (entry.realSize <= settings_.wholeLimit && entry.packedSize <= settings_.wholeLimit) {
-        const std::uint64_t key = std::uint64_t(g.number) << 32 | open->entry;
+        const std::uint64_t key = std::uint64_t(g.number) << 32 | index;
         InflatedPtr inflated = cache_->Get(key);
         if (!inflated) {
             std::lock_guard inflating(cache_->Stripe(key));
@@ -545,7 +581,7 @@ int MountTree::Read(std::uint64_t handle, std::uint64_t offset, std::size_t size
         }
         if (inflated->damaged)
             return EIO;
-        reply(inflated->bytes.get() + offset, size);
+        reply(size ? inflated->bytes.get() + offset : nullptr, size);
         return 0;
     }
 
@@ -580,7 +616,7 @@ int MountTree::Read(std::uint64_t handle, std::uint64_t offset, std::size_t size
     }
     // A read that reaches the entry's end also goes on to the stream's end: a stream that gives
     // more than the entry's size, or whose check value is wrong, is damaged.
-    const std::uint64_t need = offset + size;
+    const std::uint64_t need = std::min<std::uint64_t>(offset + size, entry.realSize);
     while (o.windowStart + o.windowLength < need || (need == entry.realSize && !o.ended)) {
         if (o.ended) {
             o.damaged = true; // the stream gave fewer bytes than the entry's size
@@ -621,7 +657,7 @@ int MountTree::Read(std::uint64_t handle, std::uint64_t offset, std::size_t size
             o.packedRead += want;
         }
     }
-    reply(o.window.get() + (offset - o.windowStart), size);
+    reply(size ? o.window.get() + (offset - o.windowStart) : nullptr, size);
     return 0;
 }
 

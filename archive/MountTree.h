@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -83,6 +84,9 @@ public:
     using Reply = std::function<void(const unsigned char*, std::size_t)>;
     int Read(std::uint64_t handle, std::uint64_t offset, std::size_t size, const Reply& reply);
     void ReleaseFile(std::uint64_t handle);
+    // The same without opening: where the kernel sends no open, reads name the node. An entry
+    // inflated in pieces keeps its inflater in a few shared places instead of the open file.
+    int ReadNode(MountNode node, std::uint64_t offset, std::size_t size, const Reply& reply);
 
     // Reads the directory again when the archive's identity (device, inode, size, modification
     // time) or header changed, at most once per check interval. The handlers call it; true when
@@ -101,6 +105,9 @@ private:
     struct OpenListing;
 
     std::shared_ptr<Generation> Read(const std::string& name, ArchiveProblem& problem);
+    // pieces: where an entry inflated in pieces keeps its state; unused for the others.
+    int ReadEntry(const Generation& g, std::uint32_t index, OpenEntry* pieces, std::uint64_t offset,
+                  std::size_t size, const Reply& reply);
     std::shared_ptr<Generation> Find(MountNode node, std::uint32_t& index) const;
     void Adopt(std::shared_ptr<Generation> generation);
     void Hold(Generation& generation, std::uint64_t lookups);
@@ -121,4 +128,7 @@ private:
     std::atomic<std::int64_t> nextCheck_{0};
 
     std::unique_ptr<Cache> cache_;
+
+    std::mutex piecesMutex_;
+    std::list<std::pair<MountNode, std::shared_ptr<OpenEntry>>> pieces_; // most recent first
 };

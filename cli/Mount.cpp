@@ -33,7 +33,17 @@ MountTree& Tree(fuse_req_t req) {
     return *static_cast<MountTree*>(fuse_req_userdata(req));
 }
 
-void Init(void*, fuse_conn_info*) {
+// Whether the kernel opens files without asking (an open answered ENOSYS once): every file read
+// then costs one request instead of three, and reads name the node instead of an open file.
+bool gNoOpen = false;
+
+void Init(void*, fuse_conn_info* conn) {
+    // Listings carry every name's attributes, so walking a tree asks no lookup per name.
+    if (conn->capable & FUSE_CAP_READDIRPLUS) {
+        conn->want |= FUSE_CAP_READDIRPLUS;
+        conn->want &= ~FUSE_CAP_READDIRPLUS_AUTO;
+    }
+    gNoOpen = (conn->capable & FUSE_CAP_NO_OPEN_SUPPORT) != 0;
     if (gReady < 0)
         return;
     const char byte = 1;
@@ -142,6 +152,10 @@ void OpenFile(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
         fuse_reply_err(req, EROFS);
         return;
     }
+    if (gNoOpen) {
+        fuse_reply_err(req, ENOSYS);
+        return;
+    }
     std::uint64_t handle = 0;
     if (const int error = Tree(req).OpenFile(ino, handle)) {
         fuse_reply_err(req, error);
@@ -155,17 +169,19 @@ void OpenFile(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
         Tree(req).ReleaseFile(handle);
 }
 
-void Read(fuse_req_t req, fuse_ino_t, std::size_t size, off_t offset, fuse_file_info* fi) {
-    const int error = Tree(req).Read(
-        fi->fh, std::uint64_t(offset), size, [req](const unsigned char* data, std::size_t length) {
-            fuse_reply_buf(req, reinterpret_cast<const char*>(data), length);
-        });
+void Read(fuse_req_t req, fuse_ino_t ino, std::size_t size, off_t offset, fuse_file_info* fi) {
+    const auto reply = [req](const unsigned char* data, std::size_t length) {
+        fuse_reply_buf(req, reinterpret_cast<const char*>(data), length);
+    };
+    const int error = fi->fh ? Tree(req).Read(fi->fh, std::uint64_t(offset), size, reply)
+                             : Tree(req).ReadNode(ino, std::uint64_t(offset), size, reply);
     if (error)
         fuse_reply_err(req, error);
 }
 
 void ReleaseFile(fuse_req_t req, fuse_ino_t, fuse_file_info* fi) {
-    Tree(req).ReleaseFile(fi->fh);
+    if (fi->fh)
+        Tree(req).ReleaseFile(fi->fh);
     fuse_reply_err(req, 0);
 }
 

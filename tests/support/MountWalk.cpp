@@ -10,6 +10,7 @@ namespace {
 struct Walker {
     MountTree& mount;
     std::size_t step;
+    std::uint64_t budget;
     MountWalk& out;
     std::vector<std::string> paths;
     std::vector<MountNode> looked; // every lookup, to be forgotten
@@ -70,7 +71,8 @@ struct Walker {
                 if ((found.st_mode & 07777) != 0444 || !S_ISREG(found.st_mode))
                     Break(path + ": a file's mode is not 0444");
                 paths.push_back(path);
-                File(found.st_ino, path, std::uint64_t(found.st_size));
+                if (budget > 0)
+                    File(found.st_ino, path, std::uint64_t(found.st_size));
             }
         }
     }
@@ -88,22 +90,34 @@ struct Walker {
                 into.append(reinterpret_cast<const char*>(data), n);
             });
         };
-        while (bytes.size() < size && failure == 0) {
+        // At least one read, so an empty file's damage shows too.
+        do {
             const std::size_t before = bytes.size();
             failure = read(bytes.size(), bytes);
-            if (failure == 0 && bytes.size() == before)
-                Break(path + ": a read inside the file gave nothing");
-            if (failure == 0 && bytes.size() == before)
+            if (failure == 0 && bytes.size() == before) {
+                if (before < size)
+                    Break(path + ": a read inside the file gave nothing");
                 break;
-        }
+            }
+        } while (bytes.size() < size && failure == 0);
         std::string again;
         if (failure == 0 && read(0, again) == 0 &&
             again != bytes.substr(0, std::min(step, bytes.size())))
             Break(path + ": reading the start again gives other bytes");
+        // Where the kernel opens without asking, reads name the node: the same bytes.
+        std::string byNode;
+        if (failure == 0 && (mount.ReadNode(node, 0, step,
+                                            [&](const unsigned char* data, std::size_t n) {
+                                                byNode.append(reinterpret_cast<const char*>(data),
+                                                              n);
+                                            }) != 0 ||
+                             byNode != bytes.substr(0, std::min(step, bytes.size()))))
+            Break(path + ": a read by node gives other bytes than one by open file");
         std::string past;
         if (failure == 0 && (read(size, past) != 0 || !past.empty()))
             Break(path + ": a read at the end gives bytes");
         mount.ReleaseFile(handle);
+        budget -= std::min<std::uint64_t>(budget, bytes.size());
         if (failure != 0)
             out.failed[path] = failure;
         else
@@ -112,9 +126,9 @@ struct Walker {
 };
 } // namespace
 
-MountWalk WalkMount(MountTree& mount, std::size_t step) {
+MountWalk WalkMount(MountTree& mount, std::size_t step, std::uint64_t budget) {
     MountWalk out;
-    Walker walker{mount, step, out, {}, {}};
+    Walker walker{mount, step, budget, out, {}, {}};
     walker.Folder(kMountRoot, "");
     std::sort(walker.paths.begin(), walker.paths.end());
     for (const std::string& p : walker.paths)

@@ -6,6 +6,7 @@
 #include "MountTree.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <string>
 
@@ -17,5 +18,5 @@ struct MountWalk {
 };
 
 // Reads every file in reads of `step` bytes, then its first step again; lets go of every node
-// it looked up once done.
-MountWalk WalkMount(MountTree& mount, std::size_t step);
+// it looked up once done. Once `budget` bytes were read, further files are only listed.
+MountWalk WalkMount(MountTree& mount, std::size_t step, std::uint64_t budget = UINT64_MAX);
