@@ -134,7 +134,8 @@ MountWalk WalkMount(MountTree& mount, std::size_t step, std::uint64_t budget) {
     for (const std::string& p : walker.paths)
         out.tree += p + "\n";
     struct stat st {};
-    if (mount.Lookup(kMountRoot, "no such name \x01", st) != ENOENT)
+    // No name in the tree holds a '/': extraction writes it as '_'.
+    if (mount.Lookup(kMountRoot, "no/such", st) != ENOENT)
         walker.Break("a name that is not there is found");
     for (const MountNode node : walker.looked)
         mount.Forget(node, 1);
