@@ -83,6 +83,13 @@ bool ReadArchiveDirectory(const std::string& path, Directory& directory, Archive
     return read;
 }
 
+bool ReadArchiveDirectory(int fd, std::uint64_t size, Directory& directory,
+                          ArchiveProblem& problem) {
+    directory = {};
+    ArchiveHead head;
+    return ReadArchiveHead(fd, size, head, problem) && ReadDirectoryOf(head, directory, problem);
+}
+
 bool ReadDirectoryOf(const ArchiveHead& head, Directory& directory, ArchiveProblem& problem) {
     directory = {};
     directory.header = head.header;

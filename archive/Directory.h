@@ -48,3 +48,7 @@ struct Directory {
 bool ReadArchiveDirectory(const std::string& path, Directory& directory, ArchiveProblem& problem);
 // The same from a head already read; its file stays open.
 bool ReadDirectoryOf(const ArchiveHead& head, Directory& directory, ArchiveProblem& problem);
+// The same for an archive already open on fd, size bytes long, which stays open: for a reader
+// that goes on to read the entries of the very file whose directory it read.
+bool ReadArchiveDirectory(int fd, std::uint64_t size, Directory& directory,
+                          ArchiveProblem& problem);

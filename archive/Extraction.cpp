@@ -14,12 +14,6 @@
 #include <vector>
 
 namespace {
-// A deflate stream cannot expand more than 1032:1; a claimed real size beyond that (plus a
-// little for the zlib header and trailer) is a lie, and trusting it would allocate memory the
-// archive cannot justify.
-constexpr std::uint64_t kMaxInflateRatio = 1032;
-constexpr std::uint64_t kInflateSlack = 64;
-
 // Stored entries are copied in pieces of this size instead of through one real-size buffer.
 constexpr std::size_t kCopyPiece = 1024 * 1024;
 
@@ -268,7 +262,7 @@ EntryResult EntryWriter::Inflate(const DirectoryEntry& entry, ByteSink* out,
                                  MessageSink& messages) {
     if (entry.packedSize > bytes_.AvailableFrom(entry.dataOffset))
         return Result(EntryOutcome::Damaged, "data runs past the end of the archive");
-    if (entry.realSize > kMaxInflateRatio * entry.packedSize + kInflateSlack)
+    if (!RealSizeIsPossible(entry.packedSize, entry.realSize))
         return Result(EntryOutcome::Damaged, "real size is more than the data can hold");
     if (entry.realSize > wholeLimit_ || entry.packedSize > wholeLimit_)
         return InflateInPieces(entry, out, messages);

@@ -8,8 +8,12 @@
 #include <unistd.h>
 
 int OpenForReading(const std::string& path, std::uint64_t& size) {
+    return OpenForReadingAt(AT_FDCWD, path.c_str(), size);
+}
+
+int OpenForReadingAt(int folder, const char* name, std::uint64_t& size) {
     // Non-blocking so that naming a FIFO cannot hang the open; cleared again below.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    int fd = ::openat(folder, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return -1;
     struct stat st;

@@ -9,6 +9,8 @@
 // Opens a regular file for reading; returns -1 for anything else (a folder, a pipe, a device),
 // with errno saying why (EISDIR for a folder, 0 for another file that is not regular).
 int OpenForReading(const std::string& path, std::uint64_t& size);
+// The same for name inside the open folder `folder`.
+int OpenForReadingAt(int folder, const char* name, std::uint64_t& size);
 void CloseFile(int fd);
 
 // Reads up to length bytes at offset; returns how many were read (fewer at the end of the file

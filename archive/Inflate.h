@@ -8,6 +8,13 @@
 #include <cstdint>
 #include <memory>
 
+// A deflate stream cannot expand more than 1032:1; a claimed real size beyond that (plus a
+// little for the zlib header and trailer) is a lie, and trusting it would allocate memory the
+// archive cannot justify.
+constexpr bool RealSizeIsPossible(std::uint64_t packedSize, std::uint64_t realSize) {
+    return realSize <= 1032 * packedSize + 64;
+}
+
 enum class InflateStatus {
     Whole,  // the stream ended, its check value held, and it filled the real size
     Short,  // the stream ended and its check value held, but it gave fewer bytes than the size

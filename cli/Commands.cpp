@@ -323,6 +323,8 @@ int RunCommand(const Options& options) {
         return RunRename(options);
     case Command::Compact:
         return RunCompact(options);
+    case Command::Mount:
+        return RunMount(options);
     }
     return kExitUsage;
 }

@@ -16,6 +16,7 @@ int RunAdd(const Options& options);
 int RunDelete(const Options& options);
 int RunRename(const Options& options);
 int RunCompact(const Options& options);
+int RunMount(const Options& options);
 
 // The command options name.
 int RunCommand(const Options& options);

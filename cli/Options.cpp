@@ -26,13 +26,15 @@ const char kOverview[] = R"(Usage: vdat COMMAND [OPTION...] ARCHIVE [NAME...]
   vdat delete [-q] ARCHIVE NAME...  take the entries matching NAME out of the archive
   vdat rename ARCHIVE OLD NEW       give entry OLD the name NEW
   vdat compact [-q] ARCHIVE         write the archive again without its unused bytes
+  vdat mount [-f] ARCHIVE MOUNTPOINT
+                                    show the archive as a read-only folder at MOUNTPOINT
   vdat --help | --version
   vdat COMMAND --help               that command's options
 
 Options may come before or after the archive; `--` ends them. Names are shown with control
-characters as \xHH; --charset=CP (list, extract, test) reads stored names in code page CP.
-add, delete, rename and compact wait for another change to the archive to end (--no-wait:
-fail at once).
+characters as \xHH; --charset=CP (list, extract, test, mount) reads stored names in code
+page CP. add, delete, rename and compact wait for another change to the archive to end
+(--no-wait: fail at once).
 
 Exit status:
   0  all done
@@ -132,6 +134,15 @@ mode (and owner, where the user may keep it), once complete.
       --no-wait         fail at once when another change to the archive is under way
 )";
 
+const char kMountUsage[] = R"(Usage: vdat mount [OPTION...] ARCHIVE MOUNTPOINT
+Shows the archive as a read-only folder at MOUNTPOINT (FUSE), names as extract writes them;
+names extract refuses are left out and named once. Returns once the folder is ready and serves
+it in the background until `fusermount3 -u MOUNTPOINT`. The archive changed on disk is read
+again at the next lookup (looked at once a second at most).
+  -f, --foreground      serve in this process until unmounted; Ctrl-C unmounts
+      --charset=CP      read stored names in code page CP and show them in UTF-8
+)";
+
 int UsageError(const char* command, const std::string& what) {
     std::fprintf(stderr, "vdat: %s\nTry 'vdat %s%s--help'.\n", what.c_str(), command,
                  *command ? " " : "");
@@ -161,6 +172,7 @@ const CommandSpec kCommands[] = {
     {"delete", Command::Delete, ":q", kDeleteUsage, 1, kAny, "a NAME"},
     {"rename", Command::Rename, ":", kRenameUsage, 2, 2, "OLD and NEW"},
     {"compact", Command::Compact, ":q", kCompactUsage, 0, 0, nullptr},
+    {"mount", Command::Mount, ":f", kMountUsage, 1, 1, "a MOUNTPOINT"},
 };
 
 const option kLongOptions[] = {
@@ -180,6 +192,7 @@ const option kLongOptions[] = {
     {"hidden", no_argument, nullptr, kHidden},
     {"dereference", no_argument, nullptr, 'h'},
     {"no-wait", no_argument, nullptr, kNoWait},
+    {"foreground", no_argument, nullptr, 'f'},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -198,7 +211,9 @@ bool Accepts(Command command, int option) {
     case '0':
         return command == List;
     case kCharset:
-        return among({List, Test, Extract});
+        return among({List, Test, Extract, Mount});
+    case 'f':
+        return among({Mount});
     case 'C':
     case 'j':
     case 'v':
@@ -333,6 +348,9 @@ int ParseOptions(int argc, char** argv, Options& options) {
         case kNoWait:
             options.noWait = true;
             break;
+        case 'f':
+            options.foreground = true;
+            break;
         default:
             options.level = c - '0';
             break;
@@ -348,6 +366,8 @@ int ParseOptions(int argc, char** argv, Options& options) {
         return UsageError(chosen->name, "the ARCHIVE name is empty");
     for (; optind < count; ++optind)
         options.operands.push_back(args[optind]);
+    if (chosen->command == Command::Mount && options.operands.size() != 1)
+        return UsageError(chosen->name, "'mount' takes an ARCHIVE and a MOUNTPOINT");
     if (chosen->most == 0 && !options.operands.empty())
         return UsageError(chosen->name,
                           std::string("'") + chosen->name + "' takes exactly one ARCHIVE");

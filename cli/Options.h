@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-enum class Command { Info, List, Test, Extract, Create, Add, Delete, Rename, Compact };
+enum class Command { Info, List, Test, Extract, Create, Add, Delete, Rename, Compact, Mount };
 
 struct Options {
     Command command = Command::Info;
     std::string archive;
-    // NAME patterns (extract, delete), PATHs (create, add), OLD and NEW (rename)
+    // NAME patterns (extract, delete), PATHs (create, add), OLD and NEW (rename), MOUNTPOINT
     std::vector<std::string> operands;
     std::string directory = "."; // -C: where to extract to, or what to create or add from
     unsigned jobs = 0;           // 0: one per processor
@@ -27,7 +27,8 @@ struct Options {
     int level = 6;       // zlib level for create and add
     bool store = false;
     bool dereference = false;
-    bool noWait = false; // a change gives up at once when another one holds the archive
+    bool noWait = false;     // a change gives up at once when another one holds the archive
+    bool foreground = false; // mount: serve in this process until unmounted
 };
 
 // Fills options from argv; returns -1 when the command is to run, or else the exit status the

@@ -144,6 +144,10 @@ TEST(VdatOptions, UsageErrorsAreTold) {
         {"rename", "a.dat", "old", "new", "more"},
         {"compact", "a.dat", "x"},
         {"compact", "-9", "a.dat"},
+        {"mount", "a.dat"},
+        {"mount", "a.dat", "m", "n"},
+        {"mount", "-C", "x", "a.dat", "m"},
+        {"extract", "-f", "a.dat"},
     };
     for (const auto& args : rows) {
         SCOPED_TRACE(Shown(args));

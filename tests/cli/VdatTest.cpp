@@ -1369,6 +1369,7 @@ TEST(VdatUsage, EachCommandHasItsOwnHelp) {
         {"delete", {"Usage: vdat delete", "--quiet", "--no-wait"}},
         {"rename", {"Usage: vdat rename", "--no-wait"}},
         {"compact", {"Usage: vdat compact", "--quiet", "--no-wait"}},
+        {"mount", {"Usage: vdat mount", "MOUNTPOINT", "--foreground", "--charset"}},
     };
     for (const auto& [command, words] : commands) {
         // --help wins wherever it stands, even before a missing ARCHIVE.
@@ -1394,7 +1395,7 @@ TEST(VdatUsage, HelpShowsTheCommandsAndExitCodes) {
           "add",          "delete",      "rename",           "compact",   "--no-wait",
           "-C",           "--version",   "COMMAND --help",   "--json",    "--null",
           "--exclude",    "--to-stdout", "--keep-old-files", "--charset", "--store",
-          "--dereference"})
+          "--dereference", "mount"})
         EXPECT_NE(r.out.find(word), std::string::npos) << word;
     // Each exit status on a line of its own, after the heading, in order: a "0 " anywhere in
     // the text (a default, a count) would not do.

@@ -1,10 +1,14 @@
 // Replays fuzz inputs without libFuzzer, so a corpus runs as an ordinary test on every build:
 // each argument is a file or a folder of files, each file one input. Built once per harness:
-// the archive's, and with VDAT_REPLAY_PREVIEW the preview's.
-#ifdef VDAT_REPLAY_PREVIEW
+// the archive's, with VDAT_REPLAY_PREVIEW the preview's, with VDAT_REPLAY_MOUNT the mount's.
+#if defined(VDAT_REPLAY_PREVIEW)
 #include "PreviewHarness.h"
 #define CHECK_INPUT CheckPreviewInput
 #define LAST_PEAK LastPreviewPeakHeap
+#elif defined(VDAT_REPLAY_MOUNT)
+#include "MountHarness.h"
+#define CHECK_INPUT CheckMountInput
+#define LAST_PEAK LastMountPeakHeap
 #else
 #include "FuzzHarness.h"
 #define CHECK_INPUT CheckArchiveInput

@@ -2,18 +2,23 @@
 // vdat makes of the same file (exit status, messages on stderr, files written).
 #include "DatArchive.h"
 #include "Extraction.h"
+#include "MountTree.h"
 
 #include "ArchiveBuilder.h"
 #include "Harness.h"
 #include "HostileSupport.h"
 #include "InflateOracle.h"
+#include "MountWalk.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <fcntl.h>
 #include <map>
 #include <ostream>
 #include <sys/stat.h>
+#include <unistd.h>
 
 // Messages in failures as their caption and text.
 void PrintTo(const RecordedMessage& m, std::ostream* os) {
@@ -491,6 +496,39 @@ TEST_P(OneDefect, LibraryAndVdatAgreeOnWhatIsRefusedAndWritten) {
             EXPECT_EQ(Occurrences(run.err, SummaryLine(c.counts)), 1u) << run.err;
         }
     }
+}
+
+// A mount of the same archive shows what extraction writes: the same tree and bytes, every name
+// extraction refuses or cannot write left out and told, a damaged entry's reads failing with EIO.
+TEST_P(OneDefect, TheMountShowsWhatExtractionWrites) {
+    const Defect& c = GetParam();
+    TempDir dir;
+    WriteFile(dir / "archive.dat", c.archive);
+    const int folder = ::open(dir.Path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folder, 0);
+    for (const std::size_t wholeLimit : {kWholeEntryLimit, std::size_t(0)}) {
+        SCOPED_TRACE(wholeLimit ? "whole" : "in pieces");
+        MountTree mount({.wholeLimit = wholeLimit});
+        std::vector<MountRefusal> refused;
+        mount.OnRefusal([&](const MountRefusal& r) { refused.push_back(r); });
+        ArchiveProblem problem;
+        EXPECT_EQ(mount.Open(folder, "archive.dat", problem), c.opens);
+        if (!c.opens)
+            continue;
+        const MountWalk walk = WalkMount(mount, 64 * 1024);
+        EXPECT_EQ(walk.broken, "");
+        EXPECT_EQ(walk.tree, c.tree);
+        EXPECT_EQ(refused.size(), c.counts.refused + c.counts.notWritten);
+        EXPECT_EQ(walk.failed.size(), c.counts.damaged);
+        for (const auto& [path, error] : walk.failed)
+            EXPECT_EQ(error, EIO) << path;
+        for (const auto& [path, content] : c.files) {
+            if (!walk.failed.count(path)) {
+                EXPECT_TRUE(walk.files.at(path) == content) << path;
+            }
+        }
+    }
+    ::close(folder);
 }
 
 // Every stream in the table, through both of the library's inflaters and through uncompress.

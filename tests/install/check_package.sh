@@ -50,11 +50,13 @@ dpkg-deb -x "$deb" "$work/unpacked"
 [[ $(dpkg-deb -f "$deb" Package) == velmorquin-extractor ]] || fail "package name"
 [[ $(dpkg-deb -f "$deb" Version) == "$version" ]] || fail "package version"
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libc6 libstdc++6 zlib1g libqt6core6 libqt6gui6 libqt6widgets6 libqt6multimedia6; do
+for lib in libc6 libstdc++6 zlib1g libqt6core6 libqt6gui6 libqt6widgets6 libqt6multimedia6 \
+    libfuse3-3; do
     [[ ", $depends" == *", $lib (>= "* ]] || fail "Depends lacks $lib: $depends"
 done
 [[ ", $depends, " == *", qt6-qpa-plugins, "* ]] || fail "Depends lacks the Qt platform plugins"
 [[ ", $depends, " == *", qt6-image-formats-plugins, "* ]] || fail "Depends lacks the tga reader"
+[[ ", $depends, " == *", fuse3, "* ]] || fail "Depends lacks fusermount3 for vdat mount"
 # Only what the binaries link: no development or test packages.
 if grep -qE -- '-dev|gtest|benchmark' <<<"$depends"; then fail "Depends: $depends"; fi
 
