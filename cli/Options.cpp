@@ -137,8 +137,8 @@ mode (and owner, where the user may keep it), once complete.
 const char kMountUsage[] = R"(Usage: vdat mount [OPTION...] ARCHIVE MOUNTPOINT
 Shows the archive as a read-only folder at MOUNTPOINT (FUSE), names as extract writes them;
 names extract refuses are left out and named once. Returns once the folder is ready and serves
-it in the background until `fusermount3 -u MOUNTPOINT`. The archive changed on disk is read
-again at the next lookup (looked at once a second at most).
+it in the background until fusermount3 unmounts it (see vdat(1)). The archive
+changed on disk is read again at the next lookup (looked at once a second at most).
   -f, --foreground      serve in this process until unmounted; Ctrl-C unmounts
       --charset=CP      read stored names in code page CP and show them in UTF-8
 )";
