@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fuse_lowlevel.h>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -273,6 +274,8 @@ int RunMount(const Options& options) {
     for (std::string& w : words)
         argv.push_back(w.data());
     fuse_args args = FUSE_ARGS_INIT(int(argv.size()), argv.data());
+    // libfuse copies the arguments it adds to; they are freed on every way out.
+    const std::unique_ptr<fuse_args, void (*)(fuse_args*)> freeArgs(&args, fuse_opt_free_args);
     fuse_session* session = fuse_session_new(&args, &ops, sizeof ops, &tree);
     if (!session || fuse_session_mount(session, mountpoint.c_str()) != 0) {
         // libfuse has said why on stderr.
