@@ -1390,12 +1390,14 @@ TEST(VdatUsage, HelpShowsTheCommandsAndExitCodes) {
     const ProcessResult r = Vdat({"--help"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.err, "");
-    for (const char* word :
-         {"info",         "list",        "extract",          "test",      "create",
-          "add",          "delete",      "rename",           "compact",   "--no-wait",
-          "-C",           "--version",   "COMMAND --help",   "--json",    "--null",
-          "--exclude",    "--to-stdout", "--keep-old-files", "--charset", "--store",
-          "--dereference", "mount"})
+    for (const char* word : {"info",           "list",        "extract",
+                             "test",           "create",      "add",
+                             "delete",         "rename",      "compact",
+                             "--no-wait",      "-C",          "--version",
+                             "COMMAND --help", "--json",      "--null",
+                             "--exclude",      "--to-stdout", "--keep-old-files",
+                             "--charset",      "--store",     "--dereference",
+                             "mount"})
         EXPECT_NE(r.out.find(word), std::string::npos) << word;
     // Each exit status on a line of its own, after the heading, in order: a "0 " anywhere in
     // the text (a default, a count) would not do.
