@@ -17,9 +17,7 @@ bool NameReader::Open(const std::string& codePage) {
 bool NameReader::Read(std::string_view name, std::string& out, int& error) {
     out.clear();
     if (!IsCodePage()) {
-        out.reserve(name.size() * 2);
-        for (char c : name)
-            AppendLatin1(static_cast<unsigned char>(c), out);
+        out = Latin1Name(name);
         return true;
     }
     // A byte becomes at most four in UTF-8 (and stateful code pages need a few more for the reset).
@@ -40,10 +38,10 @@ bool NameReader::Read(std::string_view name, std::string& out, int& error) {
 }
 
 std::string Latin1Name(std::string_view name) {
-    NameReader latin1;
     std::string out;
-    int error = 0;
-    latin1.Read(name, out, error);
+    out.reserve(name.size() * 2);
+    for (char c : name)
+        AppendLatin1(static_cast<unsigned char>(c), out);
     return out;
 }
 
