@@ -12,6 +12,8 @@ inline constexpr std::uint32_t kArchiveMagic = 0x54414456; // the bytes "VDAT"
 inline constexpr std::size_t kHeaderSize = 12;
 inline constexpr std::size_t kDirectoryEntrySize = 144;
 inline constexpr std::size_t kNameFieldSize = 128;
+// The last offset a record or the header can hold: nothing may end past it.
+inline constexpr std::uint64_t kAddressableEnd = 0xFFFFFFFFu;
 
 struct ArchiveHeader {
     std::uint32_t identifier = 0;

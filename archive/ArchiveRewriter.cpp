@@ -137,6 +137,11 @@ ArchiveRewriter::Result ArchiveRewriter::AddRaw(std::string_view name, const Dat
                                                           entry.packedSize, entry.fourthValue));
         return Result::Done;
     }
+    // A record may claim data the file does not hold: no buffer is had for more than it holds.
+    if (std::uint64_t(entry.dataOffset) + length > from.FileSize()) {
+        errno = EIO; // the archive ends before the entry's data does
+        return Result::WriteFailed;
+    }
     std::string data(length, '\0');
     if (ReadAt(from.FileDescriptor(), data.data(), length, entry.dataOffset) < length) {
         errno = EIO; // the archive ends before the entry's data does

@@ -17,7 +17,6 @@ void PutLE32(unsigned char* p, std::uint32_t value) {
     for (int i = 0; i < 4; ++i)
         p[i] = static_cast<unsigned char>(value >> (8 * i));
 }
-constexpr std::uint64_t kAddressable = std::numeric_limits<std::uint32_t>::max();
 } // namespace
 
 bool MemoryOutput::Append(const void* data, std::size_t length) {
@@ -138,7 +137,7 @@ bool ArchiveWriter::AddEntry(std::string_view name, std::string_view data, std::
     if (!Start())
         return false;
     // The data must start at an offset a record can hold, and so must the directory after it.
-    if (position_ + data.size() > kAddressable) {
+    if (position_ + data.size() > kAddressableEnd) {
         overflow_ = true;
         return false;
     }
@@ -152,7 +151,7 @@ bool ArchiveWriter::Finish() {
     if (!Start())
         return false;
     const std::uint64_t directoryBytes = std::uint64_t(directory_.size()) * kDirectoryEntrySize;
-    if (directoryBytes > kAddressable) {
+    if (directoryBytes > kAddressableEnd) {
         overflow_ = true;
         return false;
     }

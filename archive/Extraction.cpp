@@ -160,7 +160,7 @@ EntryResult EntryWriter::WriteEntry(const DatArchive& archive, std::uint32_t ind
     const auto path = ParseEntryPath(archive.EntryName(index));
     if (!path)
         return Fail(messages, archive.EntryName(index),
-                    Result(EntryOutcome::Refused, "name leads outside the destination"));
+                    Result(EntryOutcome::Refused, kOutsideDestinationReason));
     Output output;
     switch (destination.CreateOutput(*path, output)) {
     case Destination::Status::Ok:

@@ -86,7 +86,12 @@ InPlaceChange::Opened InPlaceChange::Open(const std::string& path, bool wait,
             problem = {.what = ArchiveFailure::CannotOpen, .error = errno};
             return Opened::Problem;
         }
-        if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (::fstat(fd_, &st) != 0) {
+            problem = {.what = ArchiveFailure::CannotOpen, .error = errno};
+            Close();
+            return Opened::Problem;
+        }
+        if (!S_ISREG(st.st_mode)) {
             problem = {.what = ArchiveFailure::CannotOpen,
                        .error = S_ISDIR(st.st_mode) ? EISDIR : 0};
             Close();

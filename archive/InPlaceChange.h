@@ -49,10 +49,6 @@ struct ArchiveUsage {
 ArchiveUsage MeasureUsage(std::uint64_t fileSize, const ArchiveHeader& header, std::size_t count,
                           const std::function<const DirectoryEntry&(std::size_t)>& record);
 
-// The highest offset a record or the header can hold: a change writes nothing that ends past it,
-// so whatever follows can still be named.
-inline constexpr std::uint64_t kAddressableEnd = std::numeric_limits<std::uint32_t>::max();
-
 class InPlaceChange {
 public:
     enum class Opened { Yes, Problem, Busy };
@@ -70,6 +66,8 @@ public:
     Opened Open(const std::string& path, bool wait, ArchiveProblem& problem);
 
     const Directory& Current() const { return current_; }
+    // The archive's file, open and locked while the change lasts.
+    int FileDescriptor() const { return fd_; }
     const ArchiveUsage& Usage() const { return usage_; }
     std::uint64_t OldSize() const { return oldSize_; }
     std::uint64_t NewSize() const { return newSize_; }

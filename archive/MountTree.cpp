@@ -109,7 +109,8 @@ struct MountTree::Cache {
     }
     void Put(std::uint64_t key, InflatedPtr value) {
         std::lock_guard lock(mutex);
-        if (map.count(key))
+        // One larger than the whole cache stays with its reader only.
+        if (map.count(key) || value->size > limit)
             return;
         order.push_front(key);
         bytes += value->size;
@@ -224,13 +225,13 @@ std::shared_ptr<MountTree::Generation> MountTree::Read(const std::string& name,
         const std::string_view shown =
             names.text.empty() ? entries[i].Name() : std::string_view(names.text[i]);
         if (!names.errors.empty() && names.errors[i] != 0) {
-            refuse(shown, "the name is not " + reader_->CodePage() + ": " +
+            refuse(shown, kNotInCodePageReason + reader_->CodePage() + ": " +
                               std::strerror(names.errors[i]));
             continue;
         }
         const std::optional<EntryPath> path = ParseEntryPath(shown);
         if (!path) {
-            refuse(shown, "name leads outside the destination");
+            refuse(shown, kOutsideDestinationReason);
             continue;
         }
         std::uint32_t parent = 0;

@@ -19,6 +19,10 @@ inline constexpr char kCutShortText[] = "DAT file is cut short!";
 inline constexpr char kExtractFailedText[] = "Can`t Extract file";
 // The reason a damaged entry's failure gives, before the inflater's own words.
 inline constexpr char kDamagedDataText[] = "damaged data";
+// Why a name is refused, by extraction and by the mount alike.
+inline constexpr char kOutsideDestinationReason[] = "name leads outside the destination";
+// Before the code page's name: a stored name that does not convert in it.
+inline constexpr char kNotInCodePageReason[] = "the name is not ";
 
 // vdat's texts for writing and changing archives (create, add, delete, rename, compact).
 inline constexpr char kCannotCreateText[] = "cannot create the archive";

@@ -14,24 +14,26 @@
 #include <sys/stat.h>
 
 namespace {
-void ReportUnmatched(std::string_view name) {
-    std::fprintf(stderr, "vdat: %s '%s'\n", kNoEntryNamedText, EscapedName(name).c_str());
+// True when the archive at path is open and locked for a change; else told why.
+bool Opened(InPlaceChange::Opened opened, const ArchiveProblem& problem, const std::string& path) {
+    switch (opened) {
+    case InPlaceChange::Opened::Yes:
+        return true;
+    case InPlaceChange::Opened::Busy:
+        PrintLine(path, kCannotChangeText, kBusyReason);
+        return false;
+    case InPlaceChange::Opened::Problem:
+        PrintProblem(path, problem, path);
+        return false;
+    }
+    return false;
 }
 } // namespace
 
 bool BeginChange(const Options& options, ArchiveRewriter& rewriter) {
     ArchiveProblem problem;
-    switch (rewriter.BeginInPlace(options.archive, !options.noWait, problem)) {
-    case InPlaceChange::Opened::Yes:
-        return true;
-    case InPlaceChange::Opened::Busy:
-        PrintLine(options.archive, kCannotChangeText, kBusyReason);
-        return false;
-    case InPlaceChange::Opened::Problem:
-        PrintProblem(options.archive, problem, options.archive);
-        return false;
-    }
-    return false;
+    return Opened(rewriter.BeginInPlace(options.archive, !options.noWait, problem), problem,
+                  options.archive);
 }
 
 void ReportNoRoom(const Options& options) {
@@ -75,7 +77,7 @@ int RunDelete(const Options& options) {
     bool allFound = true;
     for (std::size_t p = 0; p < patterns.size(); ++p) {
         if (!matched[p]) {
-            ReportUnmatched(patterns[p].Text());
+            PrintNoEntryNamed(patterns[p].Text());
             allFound = false;
         }
     }
@@ -109,8 +111,11 @@ int RunRename(const Options& options) {
     if (!BeginChange(options, rewriter))
         return kExitFailed;
     std::vector<DirectoryEntry> directory = rewriter.InPlace().Current().entries;
-    std::string wanted, matchable;
+    // Names are compared as patterns read them, '/' and '\' alike: a stored "a/b" takes the
+    // name "a\b" as surely as a stored "a\b" does.
+    std::string wanted, newName, matchable;
     ForMatching(from, wanted);
+    ForMatching(to, newName);
     bool found = false, taken = false;
     for (DirectoryEntry& entry : directory) {
         ForMatching(entry.Name(), matchable);
@@ -118,12 +123,12 @@ int RunRename(const Options& options) {
             found = true;
             entry = MakeDirectoryEntry(to, entry.dataOffset, entry.realSize, entry.packedSize,
                                        entry.fourthValue);
-        } else if (entry.Name() == to) {
+        } else if (matchable == newName) {
             taken = true;
         }
     }
     if (!found) {
-        ReportUnmatched(from);
+        PrintNoEntryNamed(from);
         return kExitFailed;
     }
     if (taken) {
@@ -140,25 +145,22 @@ int RunCompact(const Options& options) {
     // that waited then finds the new file under the name and changes that.
     InPlaceChange lock;
     ArchiveProblem problem;
-    switch (lock.Open(path, !options.noWait, problem)) {
-    case InPlaceChange::Opened::Yes:
-        break;
-    case InPlaceChange::Opened::Busy:
-        PrintLine(path, kCannotChangeText, kBusyReason);
+    if (!Opened(lock.Open(path, !options.noWait, problem), problem, path))
         return kExitFailed;
-    case InPlaceChange::Opened::Problem:
-        PrintProblem(path, problem, path);
-        return kExitFailed;
-    }
-    struct stat st;
     TerminalMessages messages;
     NullListSink list;
     NullProgressSink progress;
     DatArchive archive(messages, list, progress);
     messages.subject = path;
     messages.archive = &archive;
-    if (::stat(path.c_str(), &st) != 0 || !archive.Open(path) || !archive.LoadDirectory())
+    if (!archive.Open(path) || !archive.LoadDirectory())
         return kExitFailed;
+    // The mode and owner of the file that was read, not of whatever the name meets now.
+    struct stat st;
+    if (::fstat(archive.FileDescriptor(), &st) != 0) {
+        PrintLine(path, kCannotCreateText, std::strerror(errno));
+        return kExitFailed;
+    }
     ArchiveRewriter rewriter;
     if (!rewriter.Begin(path)) {
         PrintLine(path, kCannotCreateText, std::strerror(errno));

@@ -33,18 +33,6 @@ struct EntryNames {
     int Error(std::uint32_t i) const { return read.errors.empty() ? 0 : read.errors[i]; }
 };
 
-// False (told) when the code page is unknown.
-bool OpenCharset(NameReader& charset, const std::string& codePage) {
-    if (codePage.empty())
-        return true;
-    if (charset.Open(codePage)) {
-        SetNamesInUtf8(true);
-        return true;
-    }
-    PrintLine(codePage, "unknown code page", std::strerror(errno));
-    return false;
-}
-
 EntryNames ReadEntryNames(const DatArchive& archive, NameReader& charset) {
     EntryNames names;
     if (!charset.IsCodePage())
@@ -58,7 +46,8 @@ EntryNames ReadEntryNames(const DatArchive& archive, NameReader& charset) {
 
 void ReportNameError(std::string_view name, const std::string& codePage, int error) {
     PrintLine(name, "Can`t Extract file",
-              "refused: the name is not " + codePage + ": " + std::strerror(error));
+              std::string("refused: ") + kNotInCodePageReason + codePage + ": " +
+                  std::strerror(error));
 }
 
 void ReportEntry(std::string_view name, const EntryResult& result) {
@@ -96,10 +85,6 @@ int Load(DatArchive& archive, TerminalMessages& messages, const Options& options
     archive.LoadDirectory();
     cutShort = archive.IsDirectoryCutShort();
     return kExitOk;
-}
-
-unsigned Jobs(const Options& options) {
-    return options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
 }
 
 // The summary line; ended by the caller when it has more to say.
@@ -168,7 +153,7 @@ int RunList(const Options& options) {
         ListEntries(archive, format, options.nullEnded, out, [&](std::uint32_t i) {
             if (names.Error(i)) {
                 converted = false;
-                PrintLine(archive.Entries()[i].entry.Name(), "the name is not " + names.codePage,
+                PrintLine(archive.Entries()[i].entry.Name(), kNotInCodePageReason + names.codePage,
                           std::strerror(names.Error(i)));
             }
             return names.Shown(archive, i);
@@ -197,7 +182,7 @@ int RunTest(const Options& options) {
         all[i] = i;
     const auto count = std::uint32_t(all.size());
     const ExtractSummary summary =
-        RunExtraction(archive, {.entries = all, .workers = Jobs(options)}, messages,
+        RunExtraction(archive, {.entries = all, .workers = Workers(options)}, messages,
                       [&](std::size_t, std::uint32_t index, const EntryResult& result) {
                           ReportEntry(names.Shown(archive, index), result);
                       });
@@ -234,8 +219,7 @@ int RunExtract(const Options& options) {
     bool allFound = true;
     for (std::size_t p = 0; p < patterns.size(); ++p) {
         if (!matched[p]) {
-            std::fprintf(stderr, "vdat: %s '%s'\n", kNoEntryNamedText,
-                         EscapedName(patterns[p].Text()).c_str());
+            PrintNoEntryNamed(patterns[p].Text());
             allFound = false;
         }
     }
@@ -271,7 +255,8 @@ int RunExtract(const Options& options) {
     progress.SetRange(std::uint32_t(selected.size()));
 
     // Directory order, one after another, into whatever stdout is; or files beneath DIR.
-    ExtractionJob job{.entries = selected, .workers = Jobs(options), .stop = interruption.Flag()};
+    ExtractionJob job{
+        .entries = selected, .workers = Workers(options), .stop = interruption.Flag()};
     Destination destination;
     if (options.toStdout) {
         job.descriptor = STDOUT_FILENO;

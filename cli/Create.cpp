@@ -101,10 +101,6 @@ private:
     std::string stream_;
 };
 
-unsigned CreateJobs(const Options& options) {
-    return options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
-}
-
 struct Root {
     int fd = -1;
     ~Root() {
@@ -167,7 +163,7 @@ bool AddSources(ArchiveRewriter& rewriter, int root, const Options& options,
                 preparer->Prepare(files[k], out);
             });
         },
-        CreateJobs(options), stop,
+        Workers(options), stop,
         [&](std::size_t k, const PreparedEntry& entry) {
             totals.realBytes += entry.realSize;
             totals.stored += entry.packedSize == 0;
@@ -240,11 +236,15 @@ int RunAdd(const Options& options) {
     ArchiveRewriter rewriter;
     if (!BeginChange(options, rewriter))
         return kExitFailed;
+    // The file locked for the change, which is never one of the files added to it.
     struct stat self;
+    if (::fstat(rewriter.InPlace().FileDescriptor(), &self) != 0) {
+        PrintLine(options.archive, kCannotChangeText, std::strerror(errno));
+        return kExitFailed;
+    }
     Root root;
     std::vector<SourceFile> files;
-    if (::stat(options.archive.c_str(), &self) != 0 || !OpenRoot(options, root) ||
-        !FindSources(root.fd, options, &self, files))
+    if (!OpenRoot(options, root) || !FindSources(root.fd, options, &self, files))
         return kExitFailed;
 
     // The new directory: a name the archive holds already takes the place of the first entry of

@@ -214,13 +214,8 @@ int RunMount(const Options& options) {
     const std::string& path = options.archive;
     const std::string& mountpoint = options.operands.at(0);
     NameReader charset;
-    if (!options.charset.empty()) {
-        if (!charset.Open(options.charset)) {
-            PrintLine(options.charset, "unknown code page", std::strerror(errno));
-            return kExitUsage;
-        }
-        SetNamesInUtf8(true);
-    }
+    if (!OpenCharset(charset, options.charset))
+        return kExitUsage;
 
     // The archive is found again by its folder and name, whatever the current folder becomes.
     const std::size_t slash = path.rfind('/');
@@ -249,8 +244,9 @@ int RunMount(const Options& options) {
         return kExitFailed;
 
     struct stat st;
-    if (::stat(mountpoint.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        PrintLine(mountpoint, "cannot mount here", std::strerror(errno ? errno : ENOTDIR));
+    const bool found = ::stat(mountpoint.c_str(), &st) == 0;
+    if (!found || !S_ISDIR(st.st_mode)) {
+        PrintLine(mountpoint, "cannot mount here", std::strerror(found ? ENOTDIR : errno));
         return kExitFailed;
     }
 

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <getopt.h>
 #include <initializer_list>
+#include <thread>
 
 namespace {
 const char kOverview[] = R"(Usage: vdat COMMAND [OPTION...] ARCHIVE [NAME...]
@@ -375,4 +376,8 @@ int ParseOptions(int argc, char** argv, Options& options) {
         return UsageError(chosen->name,
                           std::string("'") + chosen->name + "' needs " + chosen->missing);
     return -1;
+}
+
+unsigned Workers(const Options& options) {
+    return options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
 }

@@ -7,6 +7,10 @@
 
 enum class Command { Info, List, Test, Extract, Create, Add, Delete, Rename, Compact, Mount };
 
+struct Options;
+// The workers -j asks for, or one per processor.
+unsigned Workers(const Options& options);
+
 struct Options {
     Command command = Command::Info;
     std::string archive;

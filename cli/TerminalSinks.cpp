@@ -1,6 +1,8 @@
 // Terminal sinks for vdat.
 #include "TerminalSinks.h"
 
+#include "EntryNames.h"
+
 #include "DatArchive.h"
 #include "Extraction.h"
 #include "FileTypeIcon.h"
@@ -29,6 +31,21 @@ void TerminalMessages::ShowMessage(std::string_view text, std::string_view) {
         return;
     }
     PrintProblem(subject, problem, archive->Path());
+}
+
+void PrintNoEntryNamed(std::string_view name) {
+    std::fprintf(stderr, "vdat: %s '%s'\n", kNoEntryNamedText, EscapedName(name).c_str());
+}
+
+bool OpenCharset(NameReader& charset, const std::string& codePage) {
+    if (codePage.empty())
+        return true;
+    if (charset.Open(codePage)) {
+        SetNamesInUtf8(true);
+        return true;
+    }
+    PrintLine(codePage, "unknown code page", std::strerror(errno));
+    return false;
 }
 
 void PrintSummary(std::string_view text) {

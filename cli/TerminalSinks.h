@@ -33,6 +33,12 @@ void PrintSummary(std::string_view text);
 // The line of a problem with the archive at path as a whole: the window's message on one line
 // (its "File:" line left out: the subject names the file), with the system's reason.
 void PrintProblem(std::string_view subject, const ArchiveProblem& problem, std::string_view path);
+// `vdat: no entry named 'NAME'`, for a NAME that matched nothing.
+void PrintNoEntryNamed(std::string_view name);
+// Reads names in codePage from now on (none: as stored); false, told, when iconv does not know
+// it.
+class NameReader;
+bool OpenCharset(NameReader& charset, const std::string& codePage);
 
 // Buffered writer for stdout: listing 200,000 entries must not cost a system call a line.
 class OutputBuffer {

@@ -1045,6 +1045,10 @@ TEST(VdatChange, EachExtractsAsCreateOfTheExpectedFiles) {
     gaps.AddStored("a.txt", "shared");
     gaps.AddStored("b.txt", "unused").dataOffset = 12;
     gaps.trailer = "left over";
+    // A stored '/' is the same name to a NAME as '\\': renaming onto it would make two.
+    ArchiveBuilder slashed;
+    slashed.AddStored("a.txt", "alpha");
+    slashed.AddStored("x/y.txt", "slash");
 
     struct Row {
         std::string what;
@@ -1139,6 +1143,15 @@ TEST(VdatChange, EachExtractsAsCreateOfTheExpectedFiles) {
          0,
          "",
          12 + 6 + 2 * 144},
+        {"rename onto a name stored with '/'",
+         slashed.Build(),
+         {},
+         {},
+         {"rename", "a.txt", "x\\y.txt"},
+         {{"a.txt", "alpha"}, {"x_y.txt", "slash"}},
+         {},
+         1,
+         "(an entry of that name is there already)"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
