@@ -3,7 +3,6 @@
 // names; and the find bar and the folder view that decide which rows there are.
 #include "MainDialog.h"
 
-#include "EntryNames.h"
 #include "EntryPath.h"
 #include "FolderTree.h"
 #include "PreviewWindow.h"
@@ -39,9 +38,6 @@
 #include <unordered_map>
 
 namespace {
-QString FromLocalText(std::string_view text) {
-    return QString::fromLocal8Bit(text.data(), qsizetype(text.size()));
-}
 
 // How many of entries would meet a file already in folder: asked once, before writing. A folder
 // that is not there holds nothing, so its entries cost no look of their own: extracting into a
@@ -443,7 +439,7 @@ ExtractSummary MainDialog::RunJob(const std::string& folder, std::span<const std
         const int error = errno;
         dialogs_.ShowFailure(
             this, QString::fromLatin1(kExtractFailedText), QString::fromLatin1(kErrorCaption),
-            FromLocalText(folder) + '\n' + FromLocalText(std::strerror(error)), false);
+            FromArchiveText(folder) + '\n' + FromArchiveText(std::strerror(error)), false);
         ExtractSummary none;
         none.notWritten = std::uint32_t(entries.size());
         return none;
@@ -504,6 +500,10 @@ void MainDialog::PreviewCurrentRow() {
     const int entry = EntryOfRow(row);
     if (entry < 0)
         return; // a folder row or none: the preview keeps what it shows
+    const std::pair<std::uint64_t, int> shows{archive_.OpenCount(), entry};
+    if (shows == previewShows_)
+        return;
+    previewShows_ = shows;
     // The rows are the directory of the file held open, which the preview reads.
     preview_->ShowEntry(archive_, std::uint32_t(entry), previewWriter_);
 }
@@ -513,7 +513,7 @@ std::string MainDialog::NewTemporaryFolder() {
         const int error = errno;
         dialogs_.ShowFailure(
             this, QString::fromLatin1(kExtractFailedText), QString::fromLatin1(kErrorCaption),
-            FromLocalText(what) + '\n' + FromLocalText(std::strerror(error)), false);
+            FromArchiveText(what) + '\n' + FromArchiveText(std::strerror(error)), false);
         return std::string();
     };
     if (temporaryRoot_.empty()) {
@@ -607,7 +607,7 @@ QMimeData* MainDialog::MakeDragData() {
 void MainDialog::OnCopyName() {
     QStringList names;
     for (const int row : EntryList().selectedRows())
-        names << QString::fromStdString(Latin1Name(FullNameOfRow(row)));
+        names << FromEntryName(std::string_view(FullNameOfRow(row)));
     if (!names.isEmpty())
         QApplication::clipboard()->setText(names.join(u'\n'));
 }

@@ -2,7 +2,6 @@
 #include "MainDialog.h"
 
 #include "AboutDialog.h"
-#include "EntryNames.h"
 #include "PreviewWindow.h"
 #include "Resources.h"
 #include "TreeListCtrl.h"
@@ -49,19 +48,6 @@ constexpr int kFrameAllowanceHeight = 48;
 constexpr int kChangeSettleMs = 300;
 const QColor kPictureMask = QColor::fromRgb(kFileTypeMaskColour);
 
-// Texts from the archive side are bytes. Messages, paths and the system's reasons come in the
-// locale's encoding (UTF-8 here); names inside archives are read by the library's one rule, in
-// the list and in the boxes alike.
-QString FromArchiveText(std::string_view text) {
-    return QString::fromLocal8Bit(text.data(), qsizetype(text.size()));
-}
-QString FromEntryName(std::string_view name) {
-    return QString::fromStdString(Latin1Name(name));
-}
-QString FromEntryName(QByteArrayView name) {
-    return FromEntryName(std::string_view(name.data(), std::size_t(name.size())));
-}
-
 const char kHelpText[] =
     "Velmorquin Extractor\n\n"
     "File > Open DAT  file... lists the entries of an archive.\n"
@@ -82,6 +68,21 @@ QString DroppedArchive(const QMimeData* data) {
     return QFileInfo(path).isDir() ? QString() : path;
 }
 } // namespace
+
+// Texts from the archive side are bytes. Messages, paths and the system's reasons come in the
+// locale's encoding (UTF-8 here); names inside archives are read by the library's one rule, in
+// the list and in the boxes alike.
+QString FromArchiveText(std::string_view text) {
+    return QString::fromLocal8Bit(text.data(), qsizetype(text.size()));
+}
+// Qt's own Latin-1 reading is the library's rule (Latin1Name) without a trip through UTF-8: the
+// list asks for one on every cell it paints.
+QString FromEntryName(std::string_view name) {
+    return QString::fromLatin1(name.data(), qsizetype(name.size()));
+}
+QString FromEntryName(QByteArrayView name) {
+    return FromEntryName(std::string_view(name.data(), std::size_t(name.size())));
+}
 
 MainDialog::MainDialog(UserDialogs& dialogs, QWidget* parent)
     : QDialog(parent), dialogs_(dialogs), ui_(std::make_unique<Ui::MainDialog>()),

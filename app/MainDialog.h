@@ -45,6 +45,12 @@ namespace Ui {
 class MainDialog;
 }
 
+// Texts from the archive side as the window shows them: messages, paths and the system's reasons
+// in the locale's encoding; names inside archives as Latin-1.
+QString FromArchiveText(std::string_view text);
+QString FromEntryName(std::string_view name);
+QString FromEntryName(QByteArrayView name);
+
 class MainDialog : public QDialog, private MessageSink, private ListSink, private ProgressSink {
     Q_OBJECT
 
@@ -254,6 +260,9 @@ private:
     std::uint64_t finderOpenCount_ = 0;
     PreviewWindow* preview_ = nullptr;
     EntryWriter previewWriter_;
+    // What the preview shows: the archive's opening and the entry. The rows are rebuilt and the
+    // current row set again on every keystroke in the find bar; the entry is not decoded again.
+    std::pair<std::uint64_t, int> previewShows_{0, -1};
     // Where Extract ... To last wrote, until the window ends.
     QString extractFolder_;
     std::string temporaryRoot_;
