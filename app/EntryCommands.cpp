@@ -452,20 +452,7 @@ ExtractSummary MainDialog::RunJob(const std::string& folder, std::span<const std
     extractingAll_ = true;
     skipFailures_ = false;
     failedInRun_ = 0;
-    const ExtractSummary summary = RunExtraction(
-        archive_,
-        {.entries = entries,
-         .destination = &destination,
-         .workers = std::max(1u, std::thread::hardware_concurrency()),
-         .stop = &stop_,
-         .whileWaiting = [this] { progress_->LetWindowPaintIfDue(); },
-         .settings = &extractor_.Writer(),
-         .damagedIsFailure = true},
-        *this, [&](std::size_t position, std::uint32_t index, const EntryResult& result) {
-            progress_->SetPosition(std::uint32_t(position + 1));
-            if (report)
-                report(position, index, result);
-        });
+    const ExtractSummary summary = extractor_.ExtractInto(destination, entries, report);
     extractingAll_ = false;
     // As Extract All: a run that ended leaves the bar empty, one that stopped where it got to.
     if (summary.Total() == count && summary.stopped == 0) {

@@ -432,20 +432,28 @@ ExtractSummary Extractor::ExtractAll() {
     }
     std::vector<std::uint32_t> all(count);
     std::iota(all.begin(), all.end(), 0u);
-    summary =
-        RunExtraction(archive_,
-                      {.entries = all,
-                       .destination = &destination,
-                       .workers = std::max(poolWorkers_, 1u),
-                       .stop = writer_.StopFlag(),
-                       .whileWaiting = poolWorkers_ > 0 ? whileWaiting_ : std::function<void()>(),
-                       .settings = &writer_,
-                       .damagedIsFailure = true},
-                      messages_, [&](std::size_t position, std::uint32_t, const EntryResult&) {
-                          progress_.SetPosition(std::uint32_t(position + 1));
-                      });
+    summary = ExtractInto(destination, all);
     // A run that was stopped leaves the bar where it got to.
     if (summary.Total() == count && summary.stopped == 0)
         progress_.SetPosition(0);
     return summary;
+}
+
+ExtractSummary Extractor::ExtractInto(
+    Destination& destination, std::span<const std::uint32_t> entries,
+    const std::function<void(std::size_t, std::uint32_t, const EntryResult&)>& report) {
+    return RunExtraction(
+        archive_,
+        {.entries = entries,
+         .destination = &destination,
+         .workers = std::max(poolWorkers_, 1u),
+         .stop = writer_.StopFlag(),
+         .whileWaiting = poolWorkers_ > 0 ? whileWaiting_ : std::function<void()>(),
+         .settings = &writer_,
+         .damagedIsFailure = true},
+        messages_, [&](std::size_t position, std::uint32_t index, const EntryResult& result) {
+            progress_.SetPosition(std::uint32_t(position + 1));
+            if (report)
+                report(position, index, result);
+        });
 }

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <unistd.h>
 
@@ -192,6 +193,11 @@ public:
     // early once the writer's stop flag is set, or after an entry whose failure the user
     // answered with Stop; the bar then stays where the run got to.
     ExtractSummary ExtractAll();
+    // Writes entries, in the order given, beneath destination as ExtractAll writes them (the
+    // writer's settings, the pool, failures told), moving the bar by each; report hears each.
+    ExtractSummary ExtractInto(
+        Destination& destination, std::span<const std::uint32_t> entries,
+        const std::function<void(std::size_t, std::uint32_t, const EntryResult&)>& report = {});
 
 private:
     bool OpenDestination(Destination& destination);
