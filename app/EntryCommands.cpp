@@ -33,7 +33,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 #include <unordered_map>
 

@@ -260,15 +260,19 @@ bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
-QAction* MainDialog::CommandAction(Command command) const {
+QAction* MainDialog::FindAction(const std::function<bool(const QAction&)>& wanted) const {
     for (QAction* action : actions())
-        if (action->data().toInt() == int(command))
+        if (wanted(*action))
             return action;
     for (QAction* menu : menuBar_->actions())
         for (QAction* action : menu->menu()->actions())
-            if (action->data().toInt() == int(command))
+            if (wanted(*action))
                 return action;
     return nullptr;
+}
+
+QAction* MainDialog::CommandAction(Command command) const {
+    return FindAction([command](const QAction& a) { return a.data().toInt() == int(command); });
 }
 
 TreeListCtrl& MainDialog::EntryList() const {
@@ -438,19 +442,16 @@ void MainDialog::keyPressEvent(QKeyEvent* event) {
     default:
         break;
     }
-    // A shortcut pressed during a command was held as a key press and comes back as one.
+    // A shortcut pressed during a command was held as a key press and comes back as one. One
+    // that belongs to a widget (Space on the list) is that widget's to handle.
     const QKeySequence pressed(event->keyCombination());
-    for (QAction* action : actions())
-        if (!action->shortcut().isEmpty() && action->shortcut() == pressed) {
-            action->trigger();
-            return;
-        }
-    for (QAction* menu : menuBar_->actions())
-        for (QAction* action : menu->menu()->actions())
-            if (!action->shortcut().isEmpty() && action->shortcut() == pressed) {
-                action->trigger();
-                return;
-            }
+    if (QAction* action = FindAction([&pressed](const QAction& a) {
+            return a.shortcutContext() != Qt::WidgetShortcut && !a.shortcut().isEmpty() &&
+                   a.shortcut() == pressed;
+        })) {
+        action->trigger();
+        return;
+    }
     QDialog::keyPressEvent(event);
 }
 

@@ -187,6 +187,8 @@ private:
         return action;
     }
     void BuildExtractMenuTail(QMenu* extract);
+    // The first of the window's actions and menu items wanted says yes to.
+    QAction* FindAction(const std::function<bool(const QAction&)>& wanted) const;
     void BuildFindBar();
     // Fills the list from the archive's entries, flat or in folders.
     void FillList();
