@@ -12,13 +12,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-void PutLE32(unsigned char* p, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<unsigned char>(value >> (8 * i));
-}
-} // namespace
-
 bool DescriptorFile::Write(std::uint64_t offset, const void* data, std::size_t length) {
     return WriteAllAt(fd_, data, length, offset);
 }
@@ -182,17 +175,16 @@ InPlaceChange::Result InPlaceChange::Commit(std::uint64_t at,
         Undo();
         return Result::Stopped;
     }
-    unsigned char header[8], old[8];
-    PutLE32(header, std::uint32_t(at));
-    PutLE32(header + 4, std::uint32_t(bytes));
-    PutLE32(old, current_.header.directoryOffset);
-    PutLE32(old + 4, current_.header.directorySize);
+    // The header's offset and size, bytes 4-11, new and as they were.
+    unsigned char header[kHeaderSize], old[kHeaderSize];
+    EncodeHeader({current_.header.identifier, std::uint32_t(at), std::uint32_t(bytes)}, header);
+    EncodeHeader(current_.header, old);
     // One write of the 8 bytes, inside the file's first sector: the disk writes them whole.
-    if (!file_->Write(4, header, sizeof header) || !file_->Flush()) {
+    if (!file_->Write(4, header + 4, 8) || !file_->Flush()) {
         // The old values go back, durably, before the bytes they would name are cut away.
         // Should that fail too, nothing is cut: the header may name the new directory.
         const int error = errno;
-        if (file_->Write(4, old, sizeof old) && file_->Flush())
+        if (file_->Write(4, old + 4, 8) && file_->Flush())
             Undo();
         else
             written_ = false;
